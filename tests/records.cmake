@@ -1,0 +1,1 @@
+add_gtest(records_test SOURCES records_test.cpp LIBS records platform LABELS unit)
