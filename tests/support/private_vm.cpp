@@ -109,6 +109,13 @@ PrivateVm::PrivateVm(const VmOptions& options) {
 
 void PrivateVm::halt() {
   if (tmp_.empty()) return;
+  // A test process that enrolled in the virtual machine is one of the
+  // daemon's tasks, and a halting daemon sends its tasks SIGTERM: ignore it
+  // while the daemon goes down.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGTERM, &ignore, &previous);
   if (pid_ > 0) {
     // pvmd runs in the foreground of the process we forked. On SIGTERM it
     // kills its tasks, removes its address file and ends.
@@ -126,6 +133,7 @@ void PrivateVm::halt() {
   fs::remove_all(tmp_, ec);
   tmp_.clear();
   ok_ = false;
+  ::sigaction(SIGTERM, &previous, nullptr);
 }
 
 PrivateVm::~PrivateVm() { halt(); }
