@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +85,9 @@ PrivateVm::PrivateVm(const VmOptions& options) {
       ::dup2(fd, STDERR_FILENO);
     }
     ::setpgid(0, 0);
+    // Should the test process be killed (a time-out), the daemon goes too,
+    // and takes its tasks with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::execlp("pvmd", "pvmd", hostfile.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }

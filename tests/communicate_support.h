@@ -1,0 +1,73 @@
+// Shared pieces of the communicate tests: expected record lines, a test
+// directory that is also the working directory, and waiting for an outcome.
+#pragma once
+
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "records/field.h"
+#include "records/format.h"
+#include "tests/support/private_vm.h"
+
+namespace commtest_support {
+
+// The text of one list record made of `items`, as the record layer lays it out.
+template <class... Items>
+std::string line(const Items&... items) {
+  const std::array<records::Item, sizeof...(Items)> list{records::Item(items)...};
+  std::string out;
+  records::append_list_record(out, list);
+  return out;
+}
+
+// A blank-padded 30-character name.
+inline records::NameField name(std::string_view text) { return records::NameField::from(text); }
+
+// A 30-character name padded with NUL characters instead of blanks.
+inline records::NameField nul_padded(std::string_view text) {
+  records::NameField f;
+  for (std::size_t i = 0; i < text.size() && i < f.chars.size(); ++i) f.chars[i] = text[i];
+  return f;
+}
+
+// A fresh temporary directory that is the working directory while it lives.
+// PVM_TMP points into it, so no PVM daemon is found unless a test starts one.
+class WorkDir {
+ public:
+  WorkDir() : dir_("commtest") {
+    ::setenv("PVM_TMP", dir_.path().c_str(), 1);
+    ::setenv("PVM_ALLOW_ROOT", "1", 1);
+    std::filesystem::current_path(dir_.path());
+  }
+  ~WorkDir() { std::filesystem::current_path("/"); }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+
+  const std::string& path() const { return dir_.path(); }
+  std::string file(const std::string& n) const { return dir_.file(n); }
+  // Contents of fort.1 ("" when there is none).
+  std::string fort1() const { return test_support::read_file(file("fort.1")).value_or(""); }
+
+ private:
+  test_support::TempDir dir_;
+};
+
+// Polls `done` until it holds or `limit` has passed; returns its last value.
+inline bool wait_until(const std::function<bool()>& done,
+                       std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+}  // namespace commtest_support
