@@ -15,8 +15,10 @@
 // Nothing reads or writes outside a table or buffer: an unregistered group
 // name, a member index outside the group, more tasks or hosts than the tables
 // hold, or a received count larger than the array it would fill is refused
-// with an "ERROR ..." record on channel 1, and the process stops with a
-// non-zero exit status.
+// with an "ERROR ..." record on channel 1 (the job queue's records go to
+// standard output, beside its trap records), and the process stops with a
+// non-zero exit status (the job queue and the master-side group exchanges
+// kill the group's members first).
 #pragma once
 
 #include <array>

@@ -393,6 +393,13 @@ void place(const test_support::TempDir& dir, const std::string& name, const Inpu
   }
 }
 
+// Options of a virtual machine whose torvo tasks can start: they write their
+// task output files into the directory named by TORVO_OUT (and stop without it).
+test_support::VmOptions torvo_vm() {
+  static const test_support::TempDir out("driver_torvo");
+  return {"", out.path(), {{"TORVO_OUT", out.path()}}};
+}
+
 // Runs build/bin/master in a fresh directory holding the two input files.
 test_support::RunResult run_master(const Input& density, const Input& temperature) {
   test_support::TempDir dir("driver_run");
@@ -500,14 +507,14 @@ void expect_refused(const RefusedCase& c) {
 }
 
 TEST(Master, PrintsTheWorkedExample) {
-  test_support::PrivateVm vm;
+  test_support::PrivateVm vm(torvo_vm());
   ASSERT_TRUE(vm.ok()) << vm.error();
   expect_accepted(
       {"worked example", text(kWorkedDensity), text(kWorkedTemperature), kWorkedOutput});
 }
 
 TEST(Master, AssemblesThePopulation) {
-  test_support::PrivateVm vm;
+  test_support::PrivateVm vm(torvo_vm());
   ASSERT_TRUE(vm.ok()) << vm.error();
   const std::string ones = "1 1 1 1 1 1 1 1 1 1\n";
   const std::vector<AcceptedCase> cases = {
@@ -558,7 +565,7 @@ TEST(Master, AssemblesThePopulation) {
 }
 
 TEST(Master, RefusesInputItCannotUse) {
-  test_support::PrivateVm vm;
+  test_support::PrivateVm vm(torvo_vm());
   ASSERT_TRUE(vm.ok()) << vm.error();
   const std::string d = "3\n1.5 2.5 3.5\n";
   const std::string t = "2\n300.0 400.0\n";
@@ -629,7 +636,7 @@ TEST(Master, RefusesInputItCannotUse) {
 }
 
 TEST(Master, HoldsAtMostOneHundredIndividuals) {
-  test_support::PrivateVm vm;
+  test_support::PrivateVm vm(torvo_vm());
   ASSERT_TRUE(vm.ok()) << vm.error();
   const std::string ones = "1 1 1 1 1 1 1 1 1 1\n";
   std::string records;
@@ -649,7 +656,7 @@ TEST(Master, HoldsAtMostOneHundredIndividuals) {
 }
 
 TEST(Master, ReadsTheBundledExample) {
-  test_support::PrivateVm vm;
+  test_support::PrivateVm vm(torvo_vm());
   ASSERT_TRUE(vm.ok()) << vm.error();
   const auto density = read_file(std::string(DRIVER_EXAMPLES_DIR) + "/seq_d.in");
   const auto temperature = read_file(std::string(DRIVER_EXAMPLES_DIR) + "/seq_t.in");

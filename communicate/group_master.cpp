@@ -1,0 +1,114 @@
+// Master side of the group-wide exchanges: every member's own slice of
+// r8_frm_p (or the flag alone), one result per member into r8_frm_c by member
+// index, the same flag to every member, and the roll call that releases the
+// members one at a time.
+//
+// Refused, with an "ERROR ..." record on channel 1, the group's members
+// killed and a stop with kErrorExit: slices that pass the 10000 positions of
+// r8_frm_p, and a result whose member index lies outside the group or whose
+// slot passes the 10000 positions of r8_frm_c. An unregistered group name
+// stops after findelm's record.
+#include <pvm3.h>
+
+#include <cstdint>
+
+#include "communicate/communicate.h"
+#include "communicate/groups.h"
+#include "communicate/master_side.h"
+#include "platform/host.h"
+#include "records/channels.h"
+
+namespace communicate {
+namespace {
+
+// Prints one refusal record on channel 1, kills the group and stops.
+[[noreturn]] void refuse_for_group(const procinfo& group, std::string_view what,
+                                   std::int32_t value) {
+  records::print(records::kTrace, what, value);
+  platform::fbuff();
+  stop_killing_group(group);
+}
+
+// Sends the integer `value` alone to member `member` of the group.
+void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype,
+               std::int32_t value) {
+  State& s = state();
+  s.info = pvm_initsend(PvmDataDefault);
+  s.info = pvm_pkint(&value, 1, 1);
+  s.info = pvm_send(group.tids[member], msgtype);
+}
+
+}  // namespace
+
+void stop_killing_group(const procinfo& group) {
+  State& s = state();
+  for (std::int32_t i = 0; i < group.nproc; ++i) s.info = pvm_kill(group.tids[i]);
+  stop(kErrorExit);
+}
+
+void x_sdat_c(std::int32_t msgtype, const NameField& exec, std::int32_t istat) {
+  State& s = state();
+  const procinfo& group = group_of(exec);
+  if (istat != 0 && (s.snd_c < 0 || std::int64_t{group.nproc} * s.snd_c > kBufferValues)) {
+    refuse_for_group(group, "ERROR x_sdat_c: slices pass 10000 positions, snd_c=", s.snd_c);
+  }
+  for (std::int32_t k = 0; k < group.nproc; ++k) {
+    platform::fbuff();
+    std::int32_t flag = istat;
+    s.info = pvm_initsend(PvmDataDefault);
+    s.info = pvm_pkint(&flag, 1, 1);
+    if (istat != 0) {
+      std::int32_t count = s.snd_c;
+      s.info = pvm_pkint(&count, 1, 1);
+      // With count 0 nothing is read from the buffer.
+      const std::int32_t j = count == 0 ? 1 : k * count + 1;
+      s.info = pvm_pkdouble(&s.r8_frm_p[j], count, 1);
+    }
+    s.info = pvm_send(group.tids[k], msgtype);
+  }
+}
+
+void x_rdat_c(std::int32_t msgtype, const NameField& exec) {
+  State& s = state();
+  const procinfo& group = group_of(exec);
+  const std::int32_t nproc = group.nproc;
+  for (std::int32_t i = 0; i < nproc; ++i) {
+    s.info = pvm_recv(-1, msgtype);
+    std::int32_t who = 0;
+    std::int32_t count = 0;
+    s.info = pvm_upkint(&who, 1, 1);
+    s.who = who;
+    if (who < 0 || who >= nproc) {
+      refuse_for_group(group, "ERROR x_rdat_c: member index outside the group, who=", who);
+    }
+    s.info = pvm_upkint(&count, 1, 1);
+    if (count < 0 || (std::int64_t{who} + 1) * count > kBufferValues) {
+      refuse_for_group(group, "ERROR x_rdat_c: result does not fit r8_frm_c, rcv_c=", count);
+    }
+    s.rcv_c = count;
+    const std::int32_t k = count == 0 ? 1 : who * count + 1;
+    s.info = pvm_upkdouble(&s.r8_frm_c[k], count, 1);
+    records::print(records::kTrace, "rcv from =", who);
+  }
+}
+
+void x_sflg_c(std::int32_t msgtype, const NameField& exec, std::int32_t flg) {
+  const procinfo& group = group_of(exec);
+  for (std::int32_t i = 0; i < group.nproc; ++i) send_flag(group, i, msgtype, flg);
+}
+
+void x_riflg_c(std::int32_t msgtype, const NameField& exec) {
+  State& s = state();
+  const procinfo& group = group_of(exec);
+  const std::int32_t igo = 1;
+  for (std::int32_t i = 0; i < group.nproc; ++i) {
+    send_flag(group, i, msgtype, igo);
+    s.info = pvm_recv(-1, msgtype);
+    std::int32_t who = 0;
+    s.info = pvm_upkint(&who, 1, 1);
+    s.who = who;
+    records::print(records::kTrace, "who=", who);
+  }
+}
+
+}  // namespace communicate

@@ -1,0 +1,96 @@
+// Worker side of the exchanges: jobs, data slices and flags from the parent,
+// results and roll-call replies to it.
+//
+// Every receive accepts only the parent (mptid) and the given tag; every send
+// goes to the parent. Values arrive in r8_frm_p (count rcv_p) and leave from
+// r8_frm_c (count snd_p). Refused, with an "ERROR ..." record on channel 1
+// and a stop with kErrorExit: a call before the parent's task id is known
+// (mptid not positive), a received count outside 0..10000, and an snd_p
+// outside 0..10000.
+#include <pvm3.h>
+
+#include "communicate/communicate.h"
+#include "platform/host.h"
+#include "records/channels.h"
+
+namespace communicate {
+namespace {
+
+// Prints one refusal record on channel 1 and stops.
+[[noreturn]] void refuse_value(std::string_view what, std::int32_t value) {
+  records::print(records::kTrace, what, value);
+  platform::fbuff();
+  stop(kErrorExit);
+}
+
+// The parent's task id; refused while it is not known (waiting on it would
+// never end).
+TaskId parent(std::string_view operation_record) {
+  const TaskId mptid = state().mptid;
+  if (mptid <= 0) refuse_value(operation_record, mptid);
+  return mptid;
+}
+
+// Sends one integer to the parent.
+void send_integer(std::int32_t msgtype, std::int32_t value, std::string_view operation_record) {
+  State& s = state();
+  const TaskId to = parent(operation_record);
+  s.info = pvm_initsend(PvmDataDefault);
+  s.info = pvm_pkint(&value, 1, 1);
+  s.info = pvm_send(to, msgtype);
+}
+
+// Receives a message from the parent and reads its first integer.
+std::int32_t receive_integer(std::int32_t msgtype, std::string_view operation_record) {
+  State& s = state();
+  const TaskId from = parent(operation_record);
+  std::int32_t value = 0;
+  s.info = pvm_recv(from, msgtype);
+  s.info = pvm_upkint(&value, 1, 1);
+  return value;
+}
+
+}  // namespace
+
+void x_rdat_p(std::int32_t msgtype, std::int32_t& istat) {
+  State& s = state();
+  istat = receive_integer(msgtype, "ERROR x_rdat_p: no parent task, mptid=");
+  if (istat == 0) return;  // the stop notice: nothing more in the message
+  std::int32_t count = 0;
+  s.info = pvm_upkint(&count, 1, 1);
+  if (count < 0 || count > kBufferValues) {
+    refuse_value("ERROR x_rdat_p: received count outside 0..10000, rcv_p=", count);
+  }
+  s.rcv_p = count;
+  s.info = pvm_upkdouble(s.r8_frm_p.data(), count, 1);
+}
+
+void x_sdat_p(std::int32_t msgtype) {
+  State& s = state();
+  const TaskId to = parent("ERROR x_sdat_p: no parent task, mptid=");
+  if (s.snd_p < 0 || s.snd_p > kBufferValues) {
+    refuse_value("ERROR x_sdat_p: snd_p outside 0..10000, snd_p=", s.snd_p);
+  }
+  std::int32_t me = s.me;
+  std::int32_t count = s.snd_p;
+  s.info = pvm_initsend(PvmDataDefault);
+  s.info = pvm_pkint(&me, 1, 1);
+  s.info = pvm_pkint(&count, 1, 1);
+  s.info = pvm_pkdouble(s.r8_frm_c.data(), count, 1);
+  s.info = pvm_send(to, msgtype);
+}
+
+void x_rflg_p(std::int32_t msgtype, std::int32_t& flg) {
+  flg = receive_integer(msgtype, "ERROR x_rflg_p: no parent task, mptid=");
+}
+
+void x_riflg_p(std::int32_t msgtype) {
+  // The go flag's value does not matter: this is a wait for the parent.
+  static_cast<void>(receive_integer(msgtype, "ERROR x_riflg_p: no parent task, mptid="));
+}
+
+void x_siflg_p(std::int32_t msgtype) {
+  send_integer(msgtype, state().me, "ERROR x_siflg_p: no parent task, mptid=");
+}
+
+}  // namespace communicate

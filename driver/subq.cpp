@@ -1,0 +1,31 @@
+#include "driver/subq.h"
+
+namespace driver {
+namespace {
+
+const communicate::NameField kExec =
+    communicate::NameField::from("torvo");  // worker program and group
+constexpr std::int32_t kWorkers = 5;        // worker tasks
+constexpr std::int32_t kStart = 0;    // extra rotation of the host list before the first spawn
+constexpr std::int32_t kShift = 1;    // rotation of the host list after each spawn
+constexpr std::int32_t kTidsTag = 1;  // task-id list message
+constexpr std::int32_t kJobTag = 2;   // job and result messages, stop notices
+
+}  // namespace
+
+void subq(std::int32_t ipopsize, std::int32_t nin, std::int32_t& nout,
+          const communicate::Positions<double, communicate::kBufferValues, 1>& plistin,
+          communicate::Positions<double, communicate::kBufferValues, 1>& plistout) {
+  communicate::State& s = communicate::state();
+  const std::int32_t ipsz = ipopsize;
+  s.snd_c = nin;
+  s.r8_frm_p.values = plistin.values;
+  communicate::x_sp_c(kExec, kWorkers, kStart, kShift);
+  communicate::x_stids(kTidsTag, kExec, kExec);
+  communicate::x_cque_c(kJobTag, kExec, ipsz);
+  communicate::x_skflg_c(kJobTag, kExec);
+  nout = s.rcv_c;
+  plistout.values = s.r8_frm_c.values;
+}
+
+}  // namespace driver

@@ -1,0 +1,129 @@
+// Helpers shared by the work-distribution and start-up tests: expected
+// records laid out by the record layer, task output files of spawned
+// workers, and the tasks of a private virtual machine that still run.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "records/format.h"
+#include "tests/support/private_vm.h"
+
+namespace work_test {
+
+// One list record, as the record layer writes it (with its line feeds).
+template <class... Items>
+std::string record(const Items&... items) {
+  const std::array<records::Item, sizeof...(Items)> list{records::Item(items)...};
+  std::string out;
+  records::append_list_record(out, list);
+  return out;
+}
+
+// One index line of ten integers.
+inline std::string index_line(const std::array<std::int32_t, records::kIndexValues>& values) {
+  std::string out;
+  records::append_index_line(out, values);
+  return out;
+}
+
+// The lines of `text`, without their line feeds.
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The whitespace-separated words of `line`; a real in D-exponent form is
+// given with an E so that it reads as a number.
+inline std::vector<std::string> words(std::string line) {
+  for (char& c : line) {
+    if (c == 'D') c = 'E';
+  }
+  std::vector<std::string> out;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+// The task output files in `dir` whose names begin with `prefix`, by name.
+inline std::map<std::string, std::string> task_files(const std::string& dir,
+                                                     const std::string& prefix) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0)
+      files[name] = test_support::read_file(entry.path().string()).value_or("");
+  }
+  return files;
+}
+
+// The integer after the first record that begins with `label` in `text`.
+inline std::optional<long> value_after(const std::string& text, const std::string& label) {
+  for (const std::string& line : lines(text)) {
+    const std::vector<std::string> w = words(line);
+    if (w.size() >= 2 && w[0] == label) return std::stol(w[1]);
+  }
+  return std::nullopt;
+}
+
+// Pids of the live processes that run the program `exe` with PVM_TMP=`pvm_tmp`
+// in their environment: the tasks of one private virtual machine.
+inline std::vector<long> tasks_of(const std::string& exe, const std::string& pvm_tmp) {
+  std::vector<long> pids;
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::canonical(exe, ec);
+  const std::string wanted = "PVM_TMP=" + pvm_tmp;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_error;
+    if (std::filesystem::read_symlink(entry.path() / "exe", link_error) != program)
+      continue;  // also zombies
+    const std::string environ =
+        test_support::read_file(entry.path().string() + "/environ").value_or("");
+    std::size_t start = 0;
+    while (start < environ.size()) {
+      const std::size_t end = environ.find('\0', start);
+      const std::size_t stop = end == std::string::npos ? environ.size() : end;
+      if (environ.compare(start, stop - start, wanted) == 0) {
+        pids.push_back(std::stol(name));
+        break;
+      }
+      start = stop + 1;
+    }
+  }
+  return pids;
+}
+
+// Waits until `predicate` holds or `limit` passes; returns whether it held.
+template <class Predicate>
+bool wait_for(Predicate predicate,
+              std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// True when no task running `exe` is left on the virtual machine of
+// `pvm_tmp`. A task spawned just before its master ended may take a moment
+// to show as a process of its program, hence the pause first.
+inline bool no_task_left(const std::string& exe, const std::string& pvm_tmp) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  return wait_for([&] { return tasks_of(exe, pvm_tmp).empty(); }, std::chrono::milliseconds(5000));
+}
+
+}  // namespace work_test
