@@ -1,6 +1,6 @@
 // torvo: the worker program of the master's population evaluation.
 //
-// Model: each job is one individual, the temperature (K) and density (kg/m^3)
+// Model: each job is one individual, the temperature (K) and density (g/cm^3)
 // of each of its zones in turn (T1, rho1, ..., T10, rho10 in the master's
 // run). torvo treats every zone as an ideal monatomic gas (helium) and returns
 // the zone's pressure p = rho * R * T / mu and specific internal energy

@@ -1,8 +1,9 @@
 // The zone model of the worker program torvo: an ideal monatomic gas.
 //
 // A job holds, for each zone in turn, its temperature T (kelvin) and its
-// density rho (kg/m^3): T1, rho1, T2, rho2, ... . For each zone the model
-// gives the pressure p = rho * R * T / mu (pascal) and the specific internal
+// density rho (g/cm^3, as the input tables give it): T1, rho1, T2, rho2, ... .
+// For each zone the model gives the pressure p = 1000 rho * R * T / mu
+// (pascal; 1000 turns g/cm^3 into kg/m^3) and the specific internal
 // energy e = 3/2 * R * T / mu (J/kg), with R the molar gas constant and mu
 // the molar mass of helium; the result holds p1, e1, p2, e2, ... . A job of
 // 2n values gives 2n results (an odd last value is ignored). The model is
@@ -17,10 +18,11 @@ namespace torvo {
 
 inline constexpr double kGasConstant = 8.314462618;  // J/(mol K)
 inline constexpr double kMolarMass = 4.002602e-3;    // kg/mol, helium
+inline constexpr double kKgPerM3 = 1000.0;           // kg/m^3 in one g/cm^3
 
-// Pressure of a zone, pascal.
+// Pressure of a zone, pascal, from its temperature (K) and density (g/cm^3).
 inline double pressure(double temperature, double density) {
-  return density * kGasConstant * temperature / kMolarMass;
+  return density * kKgPerM3 * kGasConstant * temperature / kMolarMass;
 }
 
 // Specific internal energy of a zone, J/kg.
