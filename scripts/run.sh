@@ -12,8 +12,9 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 input="${1:-$root/examples}"
-"$root/scripts/deps.sh"
-"$root/scripts/build.sh"
+# Installing and building report on standard error: standard output is the master's.
+"$root/scripts/deps.sh" >&2
+"$root/scripts/build.sh" >&2
 bin="${BUILD_DIR:-$root/build}/bin"
 
 run="$root/examples/run"
@@ -30,7 +31,7 @@ cleanup() {
     for _ in $(seq 50); do kill -0 "$started" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$started" 2>/dev/null || true
     rm -rf "$PVM_TMP"
-    echo "run.sh: halted the private virtual machine"
+    echo "run.sh: halted the private virtual machine" >&2
   fi
 }
 trap cleanup EXIT
