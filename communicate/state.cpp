@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,6 +18,14 @@ void position_fault(int position, int first, int last) {
 }
 
 void stop(std::int32_t status) {
+  if (status != 0) {
+    // The record itself went to an output channel; say on standard error
+    // that the process ended in failure and where to look.
+    std::fprintf(stderr,
+                 "%s: stopped after an error (exit status %d); the ERROR record is on standard "
+                 "output, in fort.1 or in the task output file\n",
+                 program_invocation_short_name, static_cast<int>(status));
+  }
   records::close_all();
   std::exit(status);
 }
