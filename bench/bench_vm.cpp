@@ -1,0 +1,208 @@
+#include "bench/bench_vm.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace benchvm {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string make_temp_dir(const char* prefix) {
+  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+  }
+  return pattern;
+}
+
+void remove_tree(const std::string& path) {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  if (in) s << in.rdbuf();
+  return s.str();
+}
+
+namespace {
+
+// True while the child `pid` has not ended (and not been reaped).
+bool alive(int pid) {
+  int status = 0;
+  return ::waitpid(pid, &status, WNOHANG) == 0;
+}
+
+int exit_code(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+PrivateVm::PrivateVm(const std::string& ep, const std::string& wd) {
+  tmp_ = make_temp_dir("benchvm");
+  ::setenv("PVM_TMP", tmp_.c_str(), 1);
+  ::setenv("PVM_ALLOW_ROOT", "1", 1);
+  const std::string hostfile = tmp_ + "/hostfile";
+  write_file(hostfile, "* ep=" + ep + " wd=" + wd + "\n");
+  const std::string log = tmp_ + "/pvmd.out";
+  const std::string address = tmp_ + "/pvmd." + std::to_string(::getuid());
+
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, STDOUT_FILENO);
+      ::dup2(fd, STDERR_FILENO);
+    }
+    ::setpgid(0, 0);
+    ::execlp("pvmd", "pvmd", hostfile.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The daemon is up when its address file holds an address. Refusing to
+  // start, it still exits 0, so its end is watched too.
+  const auto deadline = Clock::now() + std::chrono::seconds(15);
+  while (Clock::now() < deadline) {
+    if (!read_file(address).empty()) {
+      ok_ = true;
+      return;
+    }
+    if (!alive(pid_)) {
+      pid_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  error_ = "pvmd did not come up in " + tmp_ + ": " + read_file(log);
+}
+
+void PrivateVm::halt() {
+  if (tmp_.empty()) return;
+  if (pid_ > 0) {
+    // On SIGTERM pvmd kills its tasks, removes its address file and ends.
+    // This process may still count as one of its tasks (pvm_exit does not
+    // wait for the daemon to let go), so it ignores SIGTERM meanwhile.
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGTERM, &ignore, &previous);
+    ::kill(pid_, SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (alive(pid_) && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(-pid_, SIGKILL);  // whatever is left of the daemon's process group
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    ::sigaction(SIGTERM, &previous, nullptr);
+    pid_ = -1;
+  }
+  remove_tree(tmp_);
+  tmp_.clear();
+  ok_ = false;
+}
+
+PrivateVm::~PrivateVm() {
+  halt();
+}
+
+TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
+                   const std::string& out_path, const Env& env, std::chrono::seconds limit) {
+  TimedRun result;
+  const std::string err_path = out_path + ".err";
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  const auto start = Clock::now();
+  const int pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    ::close(out);
+    ::close(err);
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    result.err = "fork failed";
+    return result;
+  }
+  // A process descriptor becomes readable when the child ends, so the end is
+  // seen at once, without polling.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  int status = 0;
+  if (pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+    const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+    if (n == 0) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+    }
+    ::close(pidfd);
+    ::waitpid(pid, &status, 0);
+  } else {
+    ::waitpid(pid, &status, 0);
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.exit_status = exit_code(status);
+  result.err = read_file(err_path);
+  return result;
+}
+
+bool wait_for_no_task(const std::string& dir, std::chrono::milliseconds limit) {
+  const std::string prefix = fs::canonical(dir).string() + "/";
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    bool found = false;
+    if (DIR* proc = ::opendir("/proc")) {
+      while (const dirent* e = ::readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        char target[PATH_MAX];
+        const std::string link = std::string("/proc/") + e->d_name + "/exe";
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        if (std::strncmp(target, prefix.c_str(), prefix.size()) == 0) {
+          found = true;
+          break;
+        }
+      }
+      ::closedir(proc);
+    }
+    if (!found) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+}  // namespace benchvm

@@ -1,0 +1,69 @@
+// Benchmark support: a private one-host PVM virtual machine and timed child
+// processes.
+//
+// PrivateVm starts its own pvmd with its own PVM_TMP directory, a hostfile
+// "* ep=<ep> wd=<wd>" and PVM_ALLOW_ROOT=1, and sets PVM_TMP in this
+// process's environment, so libpvm3 here and in every child process talks to
+// that daemon. halt() (and the destructor) stops the daemon, whose tasks die
+// with it (this process ignores SIGTERM meanwhile, since the daemon may still
+// count it as a task), and removes the directory. run_timed() runs a program to its end
+// and measures its wall time; wait_for_no_task() waits until no process runs
+// a program of a given directory, so one timed run never overlaps the
+// workers of the run before it.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace benchvm {
+
+// A fresh empty temporary directory.
+std::string make_temp_dir(const char* prefix);
+// Removes a directory with its contents.
+void remove_tree(const std::string& path);
+// Writes `text` to `path`, replacing it.
+void write_file(const std::string& path, const std::string& text);
+// Whole contents of a file (empty when it cannot be read).
+std::string read_file(const std::string& path);
+
+class PrivateVm {
+ public:
+  PrivateVm(const std::string& ep, const std::string& wd);
+  ~PrivateVm();
+  PrivateVm(const PrivateVm&) = delete;
+  PrivateVm& operator=(const PrivateVm&) = delete;
+
+  // True when the daemon came up; error() tells why not.
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+  // Stops the daemon and every task it runs.
+  void halt();
+
+ private:
+  std::string tmp_;
+  std::string error_;
+  int pid_ = -1;
+  bool ok_ = false;
+};
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+struct TimedRun {
+  int exit_status = -1;  // exit code, or 128+signal
+  bool timed_out = false;
+  double seconds = 0.0;  // wall time from fork to the end of the process
+  std::string err;       // what it wrote to standard error
+};
+
+// Runs `argv` in `cwd` with extra environment `env`, standard output into the
+// file `out_path` (rewritten), standard error collected; kills it after `limit`.
+TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
+                   const std::string& out_path, const Env& env, std::chrono::seconds limit);
+
+// Waits (at most `limit`) until no process runs an executable of `dir`.
+// Returns false when some still run at the end.
+bool wait_for_no_task(const std::string& dir, std::chrono::milliseconds limit);
+
+}  // namespace benchvm
