@@ -19,6 +19,13 @@
 // standard output, beside its trap records), and the process stops with a
 // non-zero exit status (the job queue and the master-side group exchanges
 // kill the group's members first).
+//
+// Lost tasks: the receives that wait on other tasks also take PVM's report
+// (tag kLossTag) that such a task has ended or that its host has left the
+// virtual machine, so a lost task never leaves its partner waiting for ever.
+// The job queue gives a lost member's job to another member and goes on; the
+// group exchanges that wait for every member stop; a worker whose parent
+// ends stops too.
 #pragma once
 
 #include <array>
@@ -44,6 +51,20 @@ inline constexpr int kMaxHosts = 32;         // hosts of the virtual machine
 inline constexpr int kMaxJobs = 100;         // jobs of one job queue
 inline constexpr int kBufferValues = 10000;  // values of r8_frm_p and r8_frm_c
 inline constexpr std::int32_t kErrorExit = 1;  // exit status of every stop after an error
+
+// Tag of the loss reports. The job queue, the master-side exchanges that wait
+// for every member (x_rdat_c, x_riflg_c) and the worker-side receives ask PVM
+// (pvm_notify, PvmTaskExit and PvmHostDelete) to report with this tag when a
+// task they wait on ends or its host leaves the virtual machine, and take
+// such a report beside the message they wait for. Reserved for the library:
+// callers must not send messages with it; x_cque_c, x_rdat_c, x_riflg_c and
+// the worker-side receives refuse it as their tag.
+inline constexpr std::int32_t kLossTag = 990001;
+// Times one job may be lost together with its worker before the job queue
+// gives up on it.
+inline constexpr std::int32_t kMaxJobLosses = 3;
+// Tasks whose loss one task can watch: every member of every group.
+inline constexpr int kMaxWatched = kMaxGroups * kMaxTids;
 
 // A fixed array addressed by positions First .. First+N-1, as the messages
 // and the records count them. Access outside the positions aborts.
@@ -84,6 +105,14 @@ struct procinfo {
   TidArray tids;           // members in positions 0 .. nproc-1
 };
 
+// A task whose end, and whose host's deletion, this task has asked PVM to
+// report with kLossTag.
+struct WatchedTask {
+  TaskId tid = 0;         // the task
+  TaskId host = 0;        // pvmd task id of its host
+  std::int32_t lost = 0;  // 1 once its end or its host's deletion was reported
+};
+
 // The process-wide state of the library. Every item starts at zero.
 struct State {
   Positions<procinfo, kMaxGroups, 1> p_info;  // entries 1 .. 50
@@ -101,6 +130,9 @@ struct State {
   std::int32_t rcv_c = 0;                     // values per result from a child
   std::int32_t snd_p = 0;                     // values a worker sends to its parent
   std::int32_t rcv_p = 0;                     // values a worker received from its parent
+  // Tasks watched for their loss, entries 1 .. nwatched.
+  Positions<WatchedTask, kMaxWatched, 1> watched;
+  std::int32_t nwatched = 0;  // tasks watched for their loss
 };
 
 // The one instance of the state.
@@ -175,20 +207,29 @@ void x_rtids_p(std::int32_t msgtype, const NameField& exec);
 
 // ---- Work distribution, master side ----
 // Hands jobs 1 .. ipsz to the members of `exec`, one outstanding job per
-// member, and files every result in its job's slot of r8_frm_c.
+// member, and files every result in its job's slot of r8_frm_c. A member
+// that ends, or whose host leaves the virtual machine, is lost: the job it
+// held goes to the next living member that is free, and a record "LOST
+// member" names it and the job on channel 1. The queue stops with an
+// "ERROR ..." record on standard output and kErrorExit when no member is
+// left while jobs remain, or when one job has been lost kMaxJobLosses times.
 void x_cque_c(std::int32_t msgtype, const NameField& exec, std::int32_t ipsz);
 // Sends every member the stop notice, one record per member on standard output.
 void x_skflg_c(std::int32_t msgtype, const NameField& exec);
 // Sends every member its slice of r8_frm_p (flag istat != 0) or the flag 0 alone.
 void x_sdat_c(std::int32_t msgtype, const NameField& exec, std::int32_t istat);
-// Receives one result per member into r8_frm_c by member index.
+// Receives one result per member into r8_frm_c by member index; stops
+// (kErrorExit) when a member is lost before its result has come.
 void x_rdat_c(std::int32_t msgtype, const NameField& exec);
 // Sends every member the flag `flg`.
 void x_sflg_c(std::int32_t msgtype, const NameField& exec, std::int32_t flg);
-// Calls the members one at a time with a go flag and waits for each reply.
+// Calls the members one at a time with a go flag and waits for each reply;
+// stops (kErrorExit) when a member is lost before its reply has come.
 void x_riflg_c(std::int32_t msgtype, const NameField& exec);
 
 // ---- Work distribution, worker side ----
+// Every receive from the parent also ends the worker (a record on channel 1,
+// kErrorExit) when the parent task ends while it waits.
 // Receives a job, a data slice or the stop notice (istat 0) from the parent.
 void x_rdat_p(std::int32_t msgtype, std::int32_t& istat);
 // Sends me, snd_p and r8_frm_c(1 .. snd_p) to the parent.

@@ -5,11 +5,19 @@
 // goes to the parent. Values arrive in r8_frm_p (count rcv_p) and leave from
 // r8_frm_c (count snd_p). Refused, with an "ERROR ..." record on channel 1
 // and a stop with kErrorExit: a call before the parent's task id is known
-// (mptid not positive), a received count outside 0..10000, and an snd_p
-// outside 0..10000.
+// (mptid not positive), the reserved tag kLossTag, a received count outside
+// 0..10000, and an snd_p outside 0..10000.
+//
+// The first receive asks PVM to report the parent's end (loss_watch.h); a
+// worker whose parent ends while it waits writes "ERROR <operation>: parent
+// task ended, mptid=" and stops with kErrorExit, as it does after a failed
+// receive ("ERROR <operation>: receive from the parent failed, info="), so a
+// master that is killed leaves no worker behind. Messages the parent sent
+// before it ended are still taken first.
 #include <pvm3.h>
 
 #include "communicate/communicate.h"
+#include "communicate/loss_watch.h"
 #include "platform/host.h"
 #include "records/channels.h"
 
@@ -40,21 +48,44 @@ void send_integer(std::int32_t msgtype, std::int32_t value, std::string_view ope
   s.info = pvm_send(to, msgtype);
 }
 
-// Receives a message from the parent and reads its first integer.
-std::int32_t receive_integer(std::int32_t msgtype, std::string_view operation_record) {
+// The records of one receiving operation.
+struct ReceiveRecords {
+  std::string_view no_parent;  // mptid not positive
+  std::string_view reserved;   // the tag kLossTag
+  std::string_view ended;      // the parent ended while the worker waited
+  std::string_view failed;     // the receive itself failed
+};
+
+// Receives a message from the parent and reads its first integer; stops when
+// the parent ends first or the receive fails.
+std::int32_t receive_integer(std::int32_t msgtype, const ReceiveRecords& texts) {
   State& s = state();
-  const TaskId from = parent(operation_record);
+  static_cast<void>(parent(texts.no_parent));
   std::int32_t value = 0;
-  s.info = pvm_recv(from, msgtype);
+  const std::int32_t status = receive_from_parent(msgtype, texts.ended, texts.reserved);
+  if (status < 0) refuse_value(texts.failed, status);
   s.info = pvm_upkint(&value, 1, 1);
   return value;
 }
+
+constexpr ReceiveRecords kRdatRecords{
+    "ERROR x_rdat_p: no parent task, mptid=", "ERROR x_rdat_p: reserved tag, msgtype=",
+    "ERROR x_rdat_p: parent task ended, mptid=",
+    "ERROR x_rdat_p: receive from the parent failed, info="};
+constexpr ReceiveRecords kRflgRecords{
+    "ERROR x_rflg_p: no parent task, mptid=", "ERROR x_rflg_p: reserved tag, msgtype=",
+    "ERROR x_rflg_p: parent task ended, mptid=",
+    "ERROR x_rflg_p: receive from the parent failed, info="};
+constexpr ReceiveRecords kRiflgRecords{
+    "ERROR x_riflg_p: no parent task, mptid=", "ERROR x_riflg_p: reserved tag, msgtype=",
+    "ERROR x_riflg_p: parent task ended, mptid=",
+    "ERROR x_riflg_p: receive from the parent failed, info="};
 
 }  // namespace
 
 void x_rdat_p(std::int32_t msgtype, std::int32_t& istat) {
   State& s = state();
-  istat = receive_integer(msgtype, "ERROR x_rdat_p: no parent task, mptid=");
+  istat = receive_integer(msgtype, kRdatRecords);
   if (istat == 0) return;  // the stop notice: nothing more in the message
   std::int32_t count = 0;
   s.info = pvm_upkint(&count, 1, 1);
@@ -81,12 +112,12 @@ void x_sdat_p(std::int32_t msgtype) {
 }
 
 void x_rflg_p(std::int32_t msgtype, std::int32_t& flg) {
-  flg = receive_integer(msgtype, "ERROR x_rflg_p: no parent task, mptid=");
+  flg = receive_integer(msgtype, kRflgRecords);
 }
 
 void x_riflg_p(std::int32_t msgtype) {
   // The go flag's value does not matter: this is a wait for the parent.
-  static_cast<void>(receive_integer(msgtype, "ERROR x_riflg_p: no parent task, mptid="));
+  static_cast<void>(receive_integer(msgtype, kRiflgRecords));
 }
 
 void x_siflg_p(std::int32_t msgtype) {

@@ -1,12 +1,20 @@
 // Internal to the communicate library: the master side's way out after an
 // error. A master that stops while its workers wait for their next message
 // would leave them blocked on the virtual machine for ever, so it kills
-// every member of the group first.
+// every member of the group first. Also the flush that the stop notices
+// need before a master ends.
 #pragma once
 
 #include "communicate/communicate.h"
 
 namespace communicate {
+
+// Returns once every message this task has sent has left it for the
+// daemon. PVM may still hold a sent message in the task when loss reports
+// come in while it sends, and a task that ends right after sending would
+// lose it; a request to the daemon (pvm_pstat of the own task) is answered
+// only after everything queued before it has been read.
+void flush_sends();
 
 // Kills members 0 .. nproc-1 of `group` (pvm_kill each) and stops the
 // process with kErrorExit. The caller has printed its record.

@@ -5,11 +5,13 @@
 // int32 task ids. x_stids stops with kErrorExit when a group is not
 // registered (after findelm's record), when exactly one optional position is
 // given, or when a position lies outside its group. x_rtids_p refuses a task
-// without a parent, a failed receive or unpack, and a count outside 0..33.
+// without a parent, a failed receive or unpack, and a count outside 0..33,
+// and stops when the parent ends before the list has come.
 #include <pvm3.h>
 
 #include "communicate/communicate.h"
 #include "communicate/groups.h"
+#include "communicate/loss_watch.h"
 #include "platform/host.h"
 #include "records/channels.h"
 
@@ -53,7 +55,9 @@ void x_rtids_p(std::int32_t msgtype, const NameField& exec) {
   platform::fbuff();
   if (s.mptid < 0) refuse("ERROR x_rtids_p: no parent task");
 
-  s.info = pvm_recv(s.mptid, msgtype);
+  // Stops when the parent ends before the list has come.
+  s.info = receive_from_parent(msgtype, "ERROR x_rtids_p: parent task ended, mptid=",
+                               "ERROR x_rtids_p: reserved tag, msgtype=");
   if (s.info < 0) refuse("ERROR x_rtids_p: receive from the parent failed");
   std::int32_t count = -1;
   s.info = pvm_upkint(&count, 1, 1);

@@ -240,21 +240,29 @@ TEST(WorkerSide, RefusesCountsOutsideTheBuffer) {
   }
 }
 
-// The check used above sees a worker that is left waiting: a master that
-// ends without the stop notice leaves its worker blocked for its next job.
-TEST(WorkerSide, WorkerWithoutStopNoticeIsLeftWaiting) {
+// A master that ends without the stop notice no longer leaves its worker
+// waiting: the worker takes the job it was sent, returns the result, and
+// ends when it learns that its parent is gone. While it computes it is
+// still seen, so the check used above does see a task that is left.
+TEST(WorkerSide, WorkerWhoseMasterEndsWithoutStopNoticeEnds) {
   QueueBed bed;
   ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
-  const RunResult run = bed.master({"job", "1", "0,2"});
+  const RunResult run = bed.master({"job", "1", "1500,2"});
   ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
   ASSERT_TRUE(work_test::wait_for([&] {
     const auto files = bed.workers();
     return !files.empty() && files.begin()->second.find(" job=") != std::string::npos;
   }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(
       work_test::tasks_of(test_support::bin_dir() + "/worktest_worker", bed.vm.tmp_dir()).size(),
       1u);
+  std::string text;
+  ASSERT_TRUE(work_test::wait_for([&] {
+    const auto files = bed.workers();
+    text = files.empty() ? "" : files.begin()->second;
+    return text.find(" ERROR x_rdat_p: parent task ended, mptid=") != std::string::npos;
+  })) << text;
+  EXPECT_TRUE(bed.no_worker_left());
 }
 
 }  // namespace

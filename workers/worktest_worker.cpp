@@ -12,9 +12,29 @@
 //   (tag 2) and logs it, then a flag (tag 3), returns its slice times 10
 //   (tag 2) after (2 - me) * 100 ms, answers the roll call (tag 4) after
 //   (2 - me) * 100 ms, and takes the closing data message (tag 2).
+//
+// Losses, for the tests of lost workers (a task that "ends" calls _Exit
+// without leaving the virtual machine, as a crashed task would):
+//   WORKTEST_DIE_JOB=<id> or "*": a job with this id (any job) makes the task
+//     log "dying on job=" id and end after the job's delay, without a result.
+//   WORKTEST_END_AFTER_JOB=<id>: the task ends 300 ms after it has sent the
+//     result of this job (a task that ends at once may take a message it
+//     has just sent with it, so the pause lets the result get away).
+//   WORKTEST_FAKE_LOSS_JOB=<id>: on receiving this job the task sends its
+//     parent two loss reports naming itself (tag kLossTag, the daemon's
+//     layout), then computes and returns the job as usual: to the parent it
+//     is a lost member whose result comes late.
+//   WORKTEST_ONCE=<path>: each of the above happens only in the first task
+//     that creates this file; in every other task the job is plain.
+//   WORKTEST_DIE_ROLL=<member>: in the group script, that member ends when
+//     called in the roll call, without replying.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -29,6 +49,31 @@ void pause_ms(double ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(ms)));
 }
 
+// True when the variable `name` names job `job_id` ("*": every job) and,
+// with WORKTEST_ONCE set, this task is the first to claim the action.
+bool chosen(const char* name, std::int32_t job_id) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return false;
+  if (std::string_view(text) != "*" && std::strtol(text, nullptr, 10) != job_id) return false;
+  const char* once = std::getenv("WORKTEST_ONCE");
+  if (once == nullptr) return true;
+  const int fd = ::open(once, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+// Ends the task at once, as a crash would: no result, no pvm_exit.
+[[noreturn]] void end_at_once() {
+  std::_Exit(3);
+}
+
+// Sends the parent a loss report naming this task, as the daemon would.
+void report_own_loss() {
+  pk_i1(state().mytid);
+  destin(kLossTag, NameField::from("parent"), 0);
+}
+
 void run_jobs() {
   State& s = state();
   for (;;) {
@@ -41,16 +86,28 @@ void run_jobs() {
     const auto job_id = static_cast<std::int32_t>(s.r8_frm_p[2]);
     const auto count = static_cast<std::int32_t>(s.r8_frm_p[3]);
     records::print(records::kTrace, "job=", job_id, " rcv_p=", s.rcv_p);
+    if (chosen("WORKTEST_FAKE_LOSS_JOB", job_id)) {
+      report_own_loss();
+      report_own_loss();
+    }
     s.r8_frm_c[1] = s.r8_frm_p[2];
     s.r8_frm_c[2] = s.me;
     for (std::int32_t k = 3; k <= count && k <= kBufferValues; ++k)
       s.r8_frm_c[k] = job_id * 1000.0 + k;
     s.snd_p = count;
     pause_ms(s.r8_frm_p[1]);
+    if (chosen("WORKTEST_DIE_JOB", job_id)) {
+      records::print(records::kTrace, "dying on job=", job_id);
+      end_at_once();
+    }
     const std::int32_t own = s.me;
     if (s.r8_frm_p[4] == 1.0) s.me = static_cast<std::int32_t>(s.r8_frm_p[5]);
     x_sdat_p(2);
     s.me = own;
+    if (chosen("WORKTEST_END_AFTER_JOB", job_id)) {
+      pause_ms(300.0);
+      end_at_once();
+    }
   }
 }
 
@@ -73,6 +130,8 @@ void run_group() {
   x_sdat_p(2);
 
   x_riflg_p(4);
+  const char* die_roll = std::getenv("WORKTEST_DIE_ROLL");
+  if (die_roll != nullptr && std::strtol(die_roll, nullptr, 10) == s.me) end_at_once();
   pause_ms((2 - s.me) * 100.0);
   x_siflg_p(4);
 

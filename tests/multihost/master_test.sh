@@ -10,6 +10,12 @@
 #   failed-spawn     gamma cannot start torvo: every spawn request is still
 #                    made, the master reports the trouble in fort.1, ends with
 #                    a non-zero status and leaves no worker behind
+#   host-delete      gamma is deleted from the virtual machine while its two
+#                    workers (members 1 and 4, master on beta) compute their
+#                    first jobs (TORVO_DELAY_MS=1500): the run finishes on
+#                    alpha and beta with the standard output of an
+#                    undisturbed one-host run, fort.1 names the two lost
+#                    members and their jobs, and no worker is left
 # Where a worker ran is read twice: from the master's trace in fort.1 (the
 # "prmhost(1)=" record before each spawn request) and from the worker's own
 # task output file torvo_std<tid> (its "This computer =" record, the host name
@@ -40,6 +46,33 @@ inner() {
 
 if [ "${1:-}" = --inner ]; then
   inner "$2" "$3" "$4"
+fi
+
+# Inside the bed, on the master's host, in run directory $2: run the master
+# with slow workers, and once every worker has started and is into its first
+# job, delete gamma from the virtual machine through the console of alpha
+# (the master pvmd's host). Then wait (bounded) until no torvo task is left.
+inner_delete() {
+  local bin=$1 dir=$2 pid i left
+  cd "$dir" || exit 1
+  echo "$MH_ID" >id
+  env TORVO_OUT="$dir/out" TORVO_DELAY_MS=1500 PVM_EXPORT=TORVO_OUT:TORVO_DELAY_MS \
+    "$bin/master" >stdout 2>stderr &
+  pid=$!
+  for ((i = 0; i < 100; i++)); do
+    [ "$(find "$dir/out" -name 'torvo_std*' | wc -l)" -ge "$NPROC" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  "$MH_CONSOLE" alpha "delete gamma" >delete.out 2>&1
+  wait "$pid"
+  echo $? >master.rc
+  left=$(mh_wait_gone torvo 5) || echo "$left" >left.procs
+  exit 0
+}
+
+if [ "${1:-}" = --inner-delete ]; then
+  inner_delete "$2" "$3"
 fi
 
 CASE=${1:?usage: master_test.sh CASE BIN_DIR}
@@ -105,6 +138,19 @@ check_worker_files() {
   got=$(tr ' ' '\n' <<<"$got" | sed '/^$/d' | sort | tr '\n' ' ')
   expected=$(for ((i = 0; i < NPROC; i++)); do task_host "$master" "$hosts" "$i"; done | sort | tr '\n' ' ')
   [ "$got" = "$expected" ] || mh_fail "workers ran on: $got; expected: $expected"
+}
+
+# Task id of member $2 in run directory $1: the worker whose task output
+# file records "me=" $2.
+task_of_member() {
+  local f
+  for f in "$1"/out/torvo_std*; do
+    if grep -q "^ me= *$2\$" "$f"; then
+      echo "${f##*/torvo_std}"
+      return
+    fi
+  done
+  echo 0
 }
 
 # The five stop-notice records on standard output.
@@ -187,6 +233,31 @@ case $CASE in
     [ -s "$dir/left.procs" ] && mh_fail "failed: torvo processes left: $(cat "$dir/left.procs")"
     grep -q 'HOST' "$dir/ps.out" || mh_fail "failed: no task list from the console: $(cat "$dir/ps.out")"
     grep -q 'torvo' "$dir/ps.out" && mh_fail "failed: PVM still lists torvo tasks: $(cat "$dir/ps.out")"
+    ;;
+  host-delete)
+    dir=$WORK/deleted
+    mkdir -p "$dir/out" "$dir/taskwd"
+    cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
+    cd "$dir" || exit 1
+    mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
+      --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-delete "$BIN" "$dir"
+    rc=$?
+    cd "$WORK" || exit 1
+    [ "$rc" = 0 ] || mh_fail "deleted: the bed ended with status $rc"
+    if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+    grep -q "gamma *deleted" "$dir/delete.out" 2>/dev/null ||
+      mh_fail "deleted: console delete gamma: $(cat "$dir/delete.out" 2>/dev/null)"
+    [ "$(cat "$dir/master.rc" 2>/dev/null)" = 0 ] ||
+      mh_fail "deleted: the master ended with status $(cat "$dir/master.rc" 2>/dev/null)"
+    [ -s "$dir/left.procs" ] && mh_fail "deleted: torvo processes left: $(cat "$dir/left.procs")"
+    # fort.1: the spawn trace, then one record per member lost with gamma.
+    expected_fort1 beta "alpha beta gamma" >"$dir/fort.1.expected"
+    printf ' LOST member %11d  task %11d  job %11d\n' \
+      1 "$(task_of_member "$dir" 1)" 2 4 "$(task_of_member "$dir" 4)" 5 >>"$dir/fort.1.expected"
+    mh_same_file "$dir/fort.1" "$dir/fort.1.expected" "deleted: fort.1"
+    run one alpha "alpha"
+    check_good_run one alpha "alpha"
+    mh_same_file "$dir/stdout" "$WORK/one/stdout" "standard output with gamma deleted against one host"
     ;;
   *)
     echo "master_test.sh: unknown case $CASE" >&2

@@ -1,0 +1,277 @@
+// Lost members in the job queue and the group exchanges, against real
+// worktest_worker tasks on a private virtual machine, driven by the
+// worktest_master program. The workers end on chosen jobs (WORKTEST_DIE_JOB,
+// WORKTEST_END_AFTER_JOB, WORKTEST_DIE_ROLL) or claim their own loss before
+// they answer (WORKTEST_FAKE_LOSS_JOB), so every loss lands at a known point.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "communicate/communicate.h"
+#include "tests/support/private_vm.h"
+#include "tests/work_support.h"
+
+namespace {
+
+using test_support::PrivateVm;
+using test_support::RunResult;
+using test_support::TempDir;
+using work_test::record;
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+// A private virtual machine whose worktest_worker tasks see `env` (and, with
+// `once`, WORKTEST_ONCE naming a file of the bed) and write their task
+// output files into out/. The master's fort.1 lands in the bed directory.
+struct LossBed {
+  TempDir dir{"lossq"};
+  Env env;
+  PrivateVm vm;
+
+  LossBed(Env extra, bool once)
+      : env(with_defaults(std::move(extra), once, dir)),
+        vm(test_support::VmOptions{test_support::bin_dir(), dir.path(), env}) {}
+  // PrivateVm puts the variables into this process too: take them out again.
+  ~LossBed() {
+    for (const auto& [name, value] : env) ::unsetenv(name.c_str());
+  }
+
+  static Env with_defaults(Env extra, bool once, const TempDir& dir) {
+    extra.emplace_back("WORKTEST_OUT", dir.file("out"));
+    if (once) extra.emplace_back("WORKTEST_ONCE", dir.file("once"));
+    return extra;
+  }
+
+  RunResult master(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {test_support::bin_dir() + "/worktest_master"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
+  }
+
+  std::string fort1() const { return test_support::read_file(dir.file("fort.1")).value_or(""); }
+
+  std::map<std::string, std::string> workers() const {
+    return work_test::task_files(dir.file("out"), "worktest_worker_std");
+  }
+
+  bool no_worker_left() const {
+    return work_test::no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
+  }
+};
+
+// The r8_frm_c records of a worktest_master run, by position.
+std::map<int, double> results(const std::string& out) {
+  std::map<int, double> values;
+  for (const std::string& line : work_test::lines(out)) {
+    const auto w = work_test::words(line);
+    if (w.size() == 4 && w[0] == "r8_frm_c(" && w[2] == ")=")
+      values[std::stoi(w[1])] = std::stod(w[3]);
+  }
+  return values;
+}
+
+// (member, job) of every "LOST member" record, in order.
+std::vector<std::pair<int, int>> losses(const std::string& fort1) {
+  std::vector<std::pair<int, int>> found;
+  for (const std::string& line : work_test::lines(fort1)) {
+    const auto w = work_test::words(line);
+    if (w.size() == 7 && w[0] == "LOST" && w[1] == "member" && w[3] == "task" && w[5] == "job")
+      found.emplace_back(std::stoi(w[2]), std::stoi(w[6]));
+  }
+  return found;
+}
+
+// Members named by the "LATE result ignored, member" records, in order.
+std::vector<int> late_results(const std::string& fort1) {
+  std::vector<int> found;
+  for (const std::string& line : work_test::lines(fort1)) {
+    const auto w = work_test::words(line);
+    if (w.size() == 7 && w[0] == "LATE" && w[3] == "member") found.push_back(std::stoi(w[4]));
+  }
+  return found;
+}
+
+// Jobs the workers logged on receipt ("job=" records), dying attempts included.
+int jobs_logged(const std::map<std::string, std::string>& files) {
+  int jobs = 0;
+  for (const auto& [name, text] : files) {
+    for (const std::string& line : work_test::lines(text))
+      jobs += line.rfind(" job=", 0) == 0 ? 1 : 0;
+  }
+  return jobs;
+}
+
+struct SurvivalCase {
+  const char* what;
+  Env env;                                // the chosen loss
+  std::vector<std::string> args;          // worktest_master arguments (a queue run)
+  std::vector<std::pair<int, int>> lost;  // expected LOST records (member, job)
+  std::vector<int> late;                  // expected LATE records (member)
+  int logged;                             // jobs the workers logged
+  std::map<int, int> member_of_job;       // jobs whose computing member is known
+  std::vector<int> not_member_of_job;     // jobs not computed by the member of lost[0]
+};
+
+// The queue finishes every job with its right result whatever member is
+// lost when, and writes one record per lost member.
+TEST(LostMember, QueueFinishesEveryJob) {
+  const std::vector<SurvivalCase> cases = {
+      {"a member ends on its job of the first round",
+       {{"WORKTEST_DIE_JOB", "2"}},
+       {"queue", "3", "6", "5", "100,2", "100,2", "100,2", "100,2", "100,2", "100,2"},
+       {{1, 2}},
+       {},
+       7,
+       {},
+       {2}},
+      // Members 0 and 1 are free when the loss comes: the lower one takes the job.
+      {"a member ends while every job is out",
+       {{"WORKTEST_DIE_JOB", "3"}},
+       {"queue", "3", "3", "5", "0,2", "0,2", "300,2"},
+       {{2, 3}},
+       {},
+       4,
+       {{1, 0}, {2, 1}, {3, 0}},
+       {}},
+      {"a member ends after its last result: it costs nothing",
+       {{"WORKTEST_END_AFTER_JOB", "3"}},
+       {"queue", "3", "3", "5", "900,2", "900,2", "0,2"},
+       {{2, 0}},
+       {},
+       3,
+       {{1, 0}, {2, 1}, {3, 2}},
+       {}},
+      // Member 0 is sent job 4 before its loss is known: job 4 goes on.
+      {"a member ends after a result while jobs remain",
+       {{"WORKTEST_END_AFTER_JOB", "1"}},
+       {"queue", "3", "6", "5", "0,2", "700,2", "700,2", "100,2", "100,2", "100,2"},
+       {{0, 4}},
+       {},
+       6,
+       {{1, 0}},
+       {4}},
+      // Two reports for one member count once; its result comes after
+      // job 2 has gone to another member and is not filed.
+      {"a member reported lost answers late",
+       {{"WORKTEST_FAKE_LOSS_JOB", "2"}},
+       {"queue", "3", "4", "5", "900,2", "200,2", "0,2", "0,2"},
+       {{1, 2}},
+       {1},
+       5,
+       {{1, 0}},
+       {2}},
+  };
+  for (const SurvivalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    LossBed bed(c.env, true);
+    ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
+    const RunResult run = bed.master(c.args);
+    ASSERT_EQ(run.exit_status, 0) << run.out << run.err << bed.fort1();
+    const int ipsz = std::stoi(c.args[2]);
+    const std::map<int, double> values = results(run.out);
+    ASSERT_EQ(values.size(), static_cast<std::size_t>(2 * ipsz + 2)) << run.out;
+    for (int m = 1; m <= ipsz; ++m) EXPECT_EQ(values.at(2 * m - 1), m) << "job " << m;
+    for (const auto& [job, member] : c.member_of_job)
+      EXPECT_EQ(values.at(2 * job), member) << "job " << job;
+    for (int job : c.not_member_of_job)
+      EXPECT_NE(values.at(2 * job), c.lost.front().first) << "job " << job;
+    EXPECT_NE(run.out.find(record("rcv_c=", 2)), std::string::npos);
+    EXPECT_EQ(losses(bed.fort1()), c.lost) << bed.fort1();
+    EXPECT_EQ(late_results(bed.fort1()), c.late) << bed.fort1();
+    EXPECT_EQ(bed.fort1().find("ERROR"), std::string::npos) << bed.fort1();
+    EXPECT_EQ(jobs_logged(bed.workers()), c.logged);
+    const int members = std::stoi(c.args[1]);
+    EXPECT_NE(run.out.find(record("Kill notice from proc =", members - 1, " has been sent!")),
+              std::string::npos);
+    EXPECT_TRUE(bed.no_worker_left());
+  }
+}
+
+struct GiveUpCase {
+  const char* what;
+  Env env;
+  std::vector<std::string> args;
+  std::vector<int> lost_jobs;  // the job of each LOST record, in order
+  std::string last_record;     // the last record on standard output
+};
+
+// A job that takes every worker down with it, and a queue left without
+// members, end the run with an error instead of a hang.
+TEST(LostMember, QueueGivesUp) {
+  const std::vector<GiveUpCase> cases = {
+      {"one job kills every member that takes it",
+       {{"WORKTEST_DIE_JOB", "2"}},
+       {"queue", "4", "6", "5"},
+       {2, 2, 2},
+       record("ERROR x_cque_c: job lost with its worker 3 times, job=", 2)},
+      {"every member ends",
+       {{"WORKTEST_DIE_JOB", "*"}},
+       {"queue", "2", "4", "5"},
+       {1, 2},
+       record("ERROR x_cque_c: no member left, jobs without result=", 4)},
+  };
+  for (const GiveUpCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    LossBed bed(c.env, false);
+    ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
+    const RunResult run = bed.master(c.args);
+    EXPECT_EQ(run.exit_status, communicate::kErrorExit) << run.out << run.err;
+    EXPECT_TRUE(run.out.ends_with(c.last_record)) << run.out;
+    EXPECT_EQ(run.out.find("rcv_c="), std::string::npos);
+    EXPECT_EQ(run.out.find("Kill notice"), std::string::npos);
+    std::vector<int> jobs;
+    for (const auto& [member, job] : losses(bed.fort1())) jobs.push_back(job);
+    std::sort(jobs.begin(), jobs.end());  // members lost together are reported in any order
+    EXPECT_EQ(jobs, c.lost_jobs) << bed.fort1();
+    EXPECT_TRUE(bed.no_worker_left());
+  }
+}
+
+struct ExchangeCase {
+  const char* what;
+  Env env;
+  std::vector<std::string> args;
+  std::string fort1_end;  // the last record of the master's fort.1; empty: a normal end
+};
+
+// The exchanges that wait for every member stop when one is lost before it
+// answered, and take no notice of one lost after its answer.
+TEST(LostMember, GroupExchangesStopWhenAnAnswerCanNeverCome) {
+  const std::vector<ExchangeCase> cases = {
+      {"x_rdat_c: a member ends before its result",
+       {{"WORKTEST_DIE_JOB", "2"}},
+       {"gather", "3", "5", "0,2", "300,2", "0,2"},
+       record("ERROR x_rdat_c: member lost before its result, who=", 1)},
+      {"x_riflg_c: a member ends when called",
+       {{"WORKTEST_SCRIPT", "group"}, {"WORKTEST_DIE_ROLL", "1"}},
+       {"group", "3"},
+       record("ERROR x_riflg_c: member lost before its reply, who=", 1)},
+      {"x_rdat_c: a member ends after its result",
+       {{"WORKTEST_END_AFTER_JOB", "1"}},
+       {"gather", "3", "5", "0,2", "800,2", "800,2"},
+       ""},
+  };
+  for (const ExchangeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    LossBed bed(c.env, false);
+    ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
+    const RunResult run = bed.master(c.args);
+    if (c.fort1_end.empty()) {
+      EXPECT_EQ(run.exit_status, 0) << run.out << run.err << bed.fort1();
+      const std::map<int, double> values = results(run.out);
+      ASSERT_EQ(values.size(), 6u) << run.out;
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(values.at(2 * k + 1), k + 1);
+      EXPECT_EQ(bed.fort1().find("ERROR"), std::string::npos) << bed.fort1();
+    } else {
+      EXPECT_EQ(run.exit_status, communicate::kErrorExit) << run.out << run.err;
+      EXPECT_TRUE(bed.fort1().ends_with(c.fort1_end)) << bed.fort1();
+    }
+    EXPECT_TRUE(bed.no_worker_left());
+  }
+}
+
+}  // namespace
