@@ -49,12 +49,6 @@ std::string read_file(const std::string& path) {
 
 namespace {
 
-// True while the child `pid` has not ended (and not been reaped).
-bool alive(int pid) {
-  int status = 0;
-  return ::waitpid(pid, &status, WNOHANG) == 0;
-}
-
 int exit_code(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -62,73 +56,6 @@ int exit_code(int status) {
 }
 
 }  // namespace
-
-PrivateVm::PrivateVm(const std::string& ep, const std::string& wd) {
-  tmp_ = make_temp_dir("benchvm");
-  ::setenv("PVM_TMP", tmp_.c_str(), 1);
-  ::setenv("PVM_ALLOW_ROOT", "1", 1);
-  const std::string hostfile = tmp_ + "/hostfile";
-  write_file(hostfile, "* ep=" + ep + " wd=" + wd + "\n");
-  const std::string log = tmp_ + "/pvmd.out";
-  const std::string address = tmp_ + "/pvmd." + std::to_string(::getuid());
-
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-    }
-    ::setpgid(0, 0);
-    ::execlp("pvmd", "pvmd", hostfile.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  // The daemon is up when its address file holds an address. Refusing to
-  // start, it still exits 0, so its end is watched too.
-  const auto deadline = Clock::now() + std::chrono::seconds(15);
-  while (Clock::now() < deadline) {
-    if (!read_file(address).empty()) {
-      ok_ = true;
-      return;
-    }
-    if (!alive(pid_)) {
-      pid_ = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  error_ = "pvmd did not come up in " + tmp_ + ": " + read_file(log);
-}
-
-void PrivateVm::halt() {
-  if (tmp_.empty()) return;
-  if (pid_ > 0) {
-    // On SIGTERM pvmd kills its tasks, removes its address file and ends.
-    // This process may still count as one of its tasks (pvm_exit does not
-    // wait for the daemon to let go), so it ignores SIGTERM meanwhile.
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGTERM, &ignore, &previous);
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (alive(pid_) && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(-pid_, SIGKILL);  // whatever is left of the daemon's process group
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ::sigaction(SIGTERM, &previous, nullptr);
-    pid_ = -1;
-  }
-  remove_tree(tmp_);
-  tmp_.clear();
-  ok_ = false;
-}
-
-PrivateVm::~PrivateVm() {
-  halt();
-}
 
 TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
                    const std::string& out_path, const Env& env, std::chrono::seconds limit) {

@@ -1,12 +1,7 @@
-// Benchmark support: a private one-host PVM virtual machine and timed child
-// processes.
+// Benchmark support: timed child processes (the private virtual machine of
+// the benchmarks is test_support::PrivateVm, tests/support/private_vm.h).
 //
-// PrivateVm starts its own pvmd with its own PVM_TMP directory, a hostfile
-// "* ep=<ep> wd=<wd>" and PVM_ALLOW_ROOT=1, and sets PVM_TMP in this
-// process's environment, so libpvm3 here and in every child process talks to
-// that daemon. halt() (and the destructor) stops the daemon, whose tasks die
-// with it (this process ignores SIGTERM meanwhile, since the daemon may still
-// count it as a task), and removes the directory. run_timed() runs a program to its end
+// run_timed() runs a program to its end
 // and measures its wall time; wait_for_no_task() waits until no process runs
 // a program of a given directory, so one timed run never overlaps the
 // workers of the run before it.
@@ -16,6 +11,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/support/private_vm.h"
 
 namespace benchvm {
 
@@ -27,26 +24,6 @@ void remove_tree(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 // Whole contents of a file (empty when it cannot be read).
 std::string read_file(const std::string& path);
-
-class PrivateVm {
- public:
-  PrivateVm(const std::string& ep, const std::string& wd);
-  ~PrivateVm();
-  PrivateVm(const PrivateVm&) = delete;
-  PrivateVm& operator=(const PrivateVm&) = delete;
-
-  // True when the daemon came up; error() tells why not.
-  bool ok() const { return ok_; }
-  const std::string& error() const { return error_; }
-  // Stops the daemon and every task it runs.
-  void halt();
-
- private:
-  std::string tmp_;
-  std::string error_;
-  int pid_ = -1;
-  bool ok_ = false;
-};
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 

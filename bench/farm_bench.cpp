@@ -410,7 +410,7 @@ int main(int argc, char** argv) {
                 "its hosts in the order of its host list");
     run_sections();
   } else {
-    benchvm::PrivateVm vm(cfg.workers, cfg.run_dir);
+    test_support::PrivateVm vm(test_support::VmOptions{cfg.workers, cfg.run_dir, {}});
     if (!vm.ok()) {
       std::printf("farm_bench: %s\n", vm.error().c_str());
       failed = true;

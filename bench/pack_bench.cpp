@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   const std::string dir = benchvm::make_temp_dir("packbench");
   int status = 0;
   {
-    benchvm::PrivateVm vm(dir, dir);
+    test_support::PrivateVm vm(test_support::VmOptions{dir, dir, {}});
     if (!vm.ok()) {
       std::fprintf(stderr, "pack_bench: %s\n", vm.error().c_str());
       status = 1;

@@ -63,16 +63,7 @@ struct LossBed {
   }
 };
 
-// The r8_frm_c records of a worktest_master run, by position.
-std::map<int, double> results(const std::string& out) {
-  std::map<int, double> values;
-  for (const std::string& line : work_test::lines(out)) {
-    const auto w = work_test::words(line);
-    if (w.size() == 4 && w[0] == "r8_frm_c(" && w[2] == ")=")
-      values[std::stoi(w[1])] = std::stod(w[3]);
-  }
-  return values;
-}
+std::map<int, double> results(const std::string& out) { return work_test::r8_frm_c_records(out); }
 
 // (member, job) of every "LOST member" record, in order.
 std::vector<std::pair<int, int>> losses(const std::string& fort1) {

@@ -126,4 +126,14 @@ inline bool no_task_left(const std::string& exe, const std::string& pvm_tmp) {
   return wait_for([&] { return tasks_of(exe, pvm_tmp).empty(); }, std::chrono::milliseconds(5000));
 }
 
+// The "r8_frm_c(" k ")=" value records that worktest_master prints, by position.
+inline std::map<int, double> r8_frm_c_records(const std::string& out) {
+  std::map<int, double> values;
+  for (const std::string& line : lines(out)) {
+    const auto w = words(line);
+    if (w.size() == 4 && w[0] == "r8_frm_c(" && w[2] == ")=") values[std::stoi(w[1])] = std::stod(w[3]);
+  }
+  return values;
+}
+
 }  // namespace work_test
