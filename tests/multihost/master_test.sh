@@ -16,6 +16,10 @@
 #                    alpha and beta with the standard output of an
 #                    undisturbed one-host run, fort.1 names the two lost
 #                    members and their jobs, and no worker is left
+#   master-killed    the master (on beta) is killed with SIGKILL while its
+#                    workers on alpha, beta and gamma compute their first
+#                    jobs: every worker ends by itself shortly after, saying
+#                    in its task output file that its parent ended
 # Where a worker ran is read twice: from the master's trace in fort.1 (the
 # "prmhost(1)=" record before each spawn request) and from the worker's own
 # task output file torvo_std<tid> (its "This computer =" record, the host name
@@ -73,6 +77,32 @@ inner_delete() {
 
 if [ "${1:-}" = --inner-delete ]; then
   inner_delete "$2" "$3"
+fi
+
+# Inside the bed, on the master's host, in run directory $2: run the master
+# with slow workers, kill it once every worker is into its first job, then
+# wait (bounded) until no torvo task is left.
+inner_kill() {
+  local bin=$1 dir=$2 pid i left
+  cd "$dir" || exit 1
+  echo "$MH_ID" >id
+  env TORVO_OUT="$dir/out" TORVO_DELAY_MS=3000 PVM_EXPORT=TORVO_OUT:TORVO_DELAY_MS \
+    "$bin/master" >stdout 2>stderr &
+  pid=$!
+  for ((i = 0; i < 100; i++)); do
+    [ "$(find "$dir/out" -name 'torvo_std*' | wc -l)" -ge "$NPROC" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  kill -KILL "$pid"
+  wait "$pid"
+  echo $? >master.rc
+  left=$(mh_wait_gone torvo 10) || echo "$left" >left.procs
+  exit 0
+}
+
+if [ "${1:-}" = --inner-kill ]; then
+  inner_kill "$2" "$3"
 fi
 
 CASE=${1:?usage: master_test.sh CASE BIN_DIR}
@@ -258,6 +288,26 @@ case $CASE in
     run one alpha "alpha"
     check_good_run one alpha "alpha"
     mh_same_file "$dir/stdout" "$WORK/one/stdout" "standard output with gamma deleted against one host"
+    ;;
+  master-killed)
+    dir=$WORK/killed
+    mkdir -p "$dir/out" "$dir/taskwd"
+    cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
+    cd "$dir" || exit 1
+    mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
+      --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-kill "$BIN" "$dir"
+    rc=$?
+    cd "$WORK" || exit 1
+    [ "$rc" = 0 ] || mh_fail "killed: the bed ended with status $rc"
+    if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+    [ "$(cat "$dir/master.rc" 2>/dev/null)" = 137 ] ||
+      mh_fail "killed: the master was not killed: status $(cat "$dir/master.rc" 2>/dev/null)"
+    [ -s "$dir/left.procs" ] && mh_fail "killed: torvo processes left: $(cat "$dir/left.procs")"
+    check_worker_files "$dir" beta "alpha beta gamma"
+    for f in "$dir"/out/torvo_std*; do
+      grep -q '^ ERROR x_rdat_p: parent task ended' "$f" ||
+        mh_fail "killed: ${f##*/} does not say that its parent ended"
+    done
     ;;
   *)
     echo "master_test.sh: unknown case $CASE" >&2
