@@ -35,6 +35,7 @@
 #include <span>
 #include <string_view>
 
+#include "records/channels.h"
 #include "records/field.h"
 
 namespace communicate {
@@ -141,9 +142,20 @@ State& state();
 // Stops the process: flushes and closes every channel and exits with `status`.
 [[noreturn]] void stop(std::int32_t status);
 
-// Writes the record `what` (an "ERROR ..." text) to channel 1, flushes and
-// stops with kErrorExit. Used for every refusal of out-of-range input.
-[[noreturn]] void refuse(std::string_view what);
+// Writes one record made of `items` (an "ERROR ..." text and the values it
+// names) to `channel` and stops with kErrorExit. Every refusal of the
+// library ends here.
+template <class... Items>
+[[noreturn]] void refuse_on(records::Channel channel, const Items&... items) {
+  records::print(channel, items...);
+  stop(kErrorExit);
+}
+
+// The same on channel 1, where the library's records go.
+template <class... Items>
+[[noreturn]] void refuse(const Items&... items) {
+  refuse_on(records::kTrace, items...);
+}
 
 // ---- Process-group registry ----
 

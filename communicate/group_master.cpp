@@ -38,18 +38,7 @@ namespace {
 // Prints one refusal record on channel 1, kills the group and stops.
 [[noreturn]] void refuse_for_group(const procinfo& group, std::string_view what,
                                    std::int32_t value) {
-  records::print(records::kTrace, what, value);
-  platform::fbuff();
-  stop_killing_group(group);
-}
-
-// Sends the integer `value` alone to member `member` of the group.
-void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype,
-               std::int32_t value) {
-  State& s = state();
-  s.info = pvm_initsend(PvmDataDefault);
-  s.info = pvm_pkint(&value, 1, 1);
-  s.info = pvm_send(group.tids[member], msgtype);
+  refuse_killing_group(records::kTrace, group, what, value);
 }
 
 using Answered = Positions<std::int32_t, kMaxTids, 0>;  // per member: 1 once it answered
@@ -81,6 +70,14 @@ TaskId receive_answer(const procinfo& group, std::int32_t msgtype, const Answere
 }
 
 }  // namespace
+
+void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype,
+               std::int32_t value) {
+  State& s = state();
+  s.info = pvm_initsend(PvmDataDefault);
+  s.info = pvm_pkint(&value, 1, 1);
+  s.info = pvm_send(group.tids[member], msgtype);
+}
 
 void flush_sends() {
   State& s = state();

@@ -18,24 +18,16 @@
 
 #include "communicate/communicate.h"
 #include "communicate/loss_watch.h"
-#include "platform/host.h"
 #include "records/channels.h"
 
 namespace communicate {
 namespace {
 
-// Prints one refusal record on channel 1 and stops.
-[[noreturn]] void refuse_value(std::string_view what, std::int32_t value) {
-  records::print(records::kTrace, what, value);
-  platform::fbuff();
-  stop(kErrorExit);
-}
-
 // The parent's task id; refused while it is not known (waiting on it would
 // never end).
 TaskId parent(std::string_view operation_record) {
   const TaskId mptid = state().mptid;
-  if (mptid <= 0) refuse_value(operation_record, mptid);
+  if (mptid <= 0) refuse(operation_record, mptid);
   return mptid;
 }
 
@@ -63,7 +55,7 @@ std::int32_t receive_integer(std::int32_t msgtype, const ReceiveRecords& texts) 
   static_cast<void>(parent(texts.no_parent));
   std::int32_t value = 0;
   const std::int32_t status = receive_from_parent(msgtype, texts.ended, texts.reserved);
-  if (status < 0) refuse_value(texts.failed, status);
+  if (status < 0) refuse(texts.failed, status);
   s.info = pvm_upkint(&value, 1, 1);
   return value;
 }
@@ -90,7 +82,7 @@ void x_rdat_p(std::int32_t msgtype, std::int32_t& istat) {
   std::int32_t count = 0;
   s.info = pvm_upkint(&count, 1, 1);
   if (count < 0 || count > kBufferValues) {
-    refuse_value("ERROR x_rdat_p: received count outside 0..10000, rcv_p=", count);
+    refuse("ERROR x_rdat_p: received count outside 0..10000, rcv_p=", count);
   }
   s.rcv_p = count;
   s.info = pvm_upkdouble(s.r8_frm_p.data(), count, 1);
@@ -100,7 +92,7 @@ void x_sdat_p(std::int32_t msgtype) {
   State& s = state();
   const TaskId to = parent("ERROR x_sdat_p: no parent task, mptid=");
   if (s.snd_p < 0 || s.snd_p > kBufferValues) {
-    refuse_value("ERROR x_sdat_p: snd_p outside 0..10000, snd_p=", s.snd_p);
+    refuse("ERROR x_sdat_p: snd_p outside 0..10000, snd_p=", s.snd_p);
   }
   std::int32_t me = s.me;
   std::int32_t count = s.snd_p;

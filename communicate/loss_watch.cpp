@@ -10,7 +10,6 @@
 
 #include <pvm3.h>
 
-#include "platform/host.h"
 #include "records/channels.h"
 
 namespace communicate {
@@ -112,19 +111,11 @@ std::int32_t member_of(const procinfo& group, TaskId tid) {
 std::int32_t receive_from_parent(std::int32_t msgtype, std::string_view ended_record,
                                  std::string_view reserved_record) {
   State& s = state();
-  if (msgtype == kLossTag) {
-    records::print(records::kTrace, reserved_record, msgtype);
-    platform::fbuff();
-    stop(kErrorExit);
-  }
+  if (msgtype == kLossTag) refuse(reserved_record, msgtype);
   const TaskId parent = s.mptid;
   watch_tasks({&parent, 1});
   for (;;) {
-    if (task_lost(parent)) {
-      records::print(records::kTrace, ended_record, parent);
-      platform::fbuff();
-      stop(kErrorExit);
-    }
+    if (task_lost(parent)) refuse(ended_record, parent);
     const Received got = receive_or_loss(parent, msgtype);
     if (got.kind != Arrival::loss) return s.info;
     take_loss_report();

@@ -20,4 +20,17 @@ void flush_sends();
 // process with kErrorExit. The caller has printed its record.
 [[noreturn]] void stop_killing_group(const procinfo& group);
 
+// Writes one record made of `items` to `channel`, kills the group's members
+// and stops with kErrorExit.
+template <class... Items>
+[[noreturn]] void refuse_killing_group(records::Channel channel, const procinfo& group,
+                                       const Items&... items) {
+  records::print(channel, items...);
+  stop_killing_group(group);
+}
+
+// Sends the message of the one integer `value` to member `member` of `group`
+// (a stop notice when value is 0).
+void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype, std::int32_t value);
+
 }  // namespace communicate

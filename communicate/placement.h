@@ -19,7 +19,6 @@ using TaskHosts = Positions<NameField, kMaxTids, 1>;
 
 struct Placement {
   std::optional<std::int32_t> own;  // position of the own host in the configuration
-  HostList start;                   // live list before the first task (own host, then strt)
   TaskHosts hosts;                  // host of task k in position k, k = 1 .. nproc
 };
 

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "communicate/communicate.h"
 #include "communicate/placement.h"
@@ -18,18 +17,6 @@
 #include "records/channels.h"
 
 namespace communicate {
-namespace {
-
-// The trimmed text of a name as a NUL-terminated string for PVM.
-std::array<char, NameField::kLength + 1> c_text(const NameField& name) {
-  std::array<char, NameField::kLength + 1> text{};
-  const std::string_view trimmed = name.trimmed();
-  std::copy(trimmed.begin(), trimmed.end(), text.begin());
-  return text;
-}
-
-}  // namespace
-
 std::optional<std::int32_t> own_host(const NameField& mycomp, const HostList& host, std::int32_t nhost) {
   const std::size_t len = mycomp.trimmed_length();
   for (std::int32_t i = 1; i <= nhost; ++i) {
@@ -49,11 +36,10 @@ void rotate_hosts(HostList& list, std::int32_t nhost, std::int64_t by) {
 Placement place_tasks(const NameField& mycomp, const HostList& host, std::int32_t nhost,
                       std::int32_t strt, std::int32_t shft, std::int32_t nproc) {
   Placement p;
-  p.start = host;
   p.own = own_host(mycomp, host, nhost);
-  if (p.own) rotate_hosts(p.start, nhost, *p.own - 1);
-  rotate_hosts(p.start, nhost, strt);
-  HostList prmhost = p.start;
+  HostList prmhost = host;
+  if (p.own) rotate_hosts(prmhost, nhost, *p.own - 1);
+  rotate_hosts(prmhost, nhost, strt);
   for (std::int32_t k = 1; k <= nproc; ++k) {
     p.hosts[k] = prmhost[1];
     cmpshft(prmhost, shft, nhost);
@@ -91,23 +77,23 @@ void x_sp_c(const NameField& exec, std::int32_t nproc, std::int32_t strt, std::i
     platform::fbuff();
   }
 
-  const std::optional<std::int32_t> own = own_host(mycomp, host, nhost);
-  if (own) {
-    records::print(records::kTrace, "I am host(", *own, ")=", host[*own]);
+  // A negative shift places no task: it is refused after the own-host record,
+  // before the first spawn request, so no task is left behind.
+  const Placement placement = place_tasks(mycomp, host, nhost, strt, shft, shft < 0 ? 0 : nproc);
+  if (placement.own) {
+    records::print(records::kTrace, "I am host(", *placement.own, ")=", host[*placement.own]);
     platform::fbuff();
   }
-  // A negative shift is refused before the first spawn request, so no task is left behind.
   if (nproc > 0 && shft < 0) refuse("ERROR: x_sp_c ishft < 0");
-  const Placement placement = place_tasks(mycomp, host, nhost, strt, shft, nproc);
 
   TidArray tids;
-  std::array<char, NameField::kLength + 1> task = c_text(exec);
+  std::array<char, NameField::kLength + 1> task = exec.trimmed_c_text();
   std::int32_t numtot = 0;
   for (std::int32_t k = 1; k <= nproc; ++k) {
     const NameField& where_name = placement.hosts[k];
     records::print(records::kTrace, "prmhost(1)= ", where_name);
     platform::fbuff();
-    std::array<char, NameField::kLength + 1> where = c_text(where_name);
+    std::array<char, NameField::kLength + 1> where = where_name.trimmed_c_text();
     const std::int32_t numt = pvm_spawn(task.data(), nullptr, PvmTaskHost, where.data(), 1, &tids[k - 1]);
     s.info = numt;
     // A request that failed as a whole may leave the position unwritten.

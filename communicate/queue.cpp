@@ -71,8 +71,7 @@ struct Queue {
 
 // Prints one error record on standard output, kills the group and stops.
 [[noreturn]] void queue_error(const procinfo& group, std::string_view what, std::int32_t value) {
-  records::print(records::kStdout, what, value);
-  stop_killing_group(group);
+  refuse_killing_group(records::kStdout, group, what, value);
 }
 
 // Sends job `job` (go flag 1, snd_c, its slice of r8_frm_p) to `member`.
@@ -226,13 +225,9 @@ void x_cque_c(std::int32_t msgtype, const NameField& exec, std::int32_t ipsz) {
 }
 
 void x_skflg_c(std::int32_t msgtype, const NameField& exec) {
-  State& s = state();
   const procinfo& group = group_of(exec);
   for (std::int32_t i = 0; i < group.nproc; ++i) {
-    std::int32_t istat = 0;
-    s.info = pvm_initsend(PvmDataDefault);
-    s.info = pvm_pkint(&istat, 1, 1);
-    s.info = pvm_send(group.tids[i], msgtype);
+    send_flag(group, i, msgtype, 0);
     records::print(records::kStdout, "Kill notice from proc =", i, " has been sent!");
   }
   // The master usually ends next: the notices must have left it by then.

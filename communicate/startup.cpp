@@ -40,14 +40,6 @@ Field<N> adjusted_left(const Field<N>& field) {
   return Field<N>::from(without_leading_blanks(field.view()));
 }
 
-// Prints a directory failure on channel 99 and stops.
-template <class... Items>
-[[noreturn]] void directory_failure(const Items&... items) {
-  records::print(records::kDirErrors, items...);
-  platform::fbuff();
-  stop(kErrorExit);
-}
-
 }  // namespace
 
 PathField dir(std::string_view string1, std::string_view string2) {
@@ -77,19 +69,17 @@ void openf(std::int32_t unitnum, const NameField& ctemp, EnvField& envstring) {
                    static_cast<std::int32_t>(errorstr.kLength));
   switch (flg) {
     case platform::kDirTooLong:
-      directory_failure("ERROR - sub. openf: incompatible string length ", flg);
+      refuse_on(records::kDirErrors, "ERROR - sub. openf: incompatible string length ", flg);
     case platform::kDirNoVariable:
-      directory_failure("ERROR - sub. openf: env. var does not exist ", flg);
+      refuse_on(records::kDirErrors, "ERROR - sub. openf: env. var does not exist ", flg);
     case platform::kDirCannotOpen:
-      directory_failure("ERROR - sub. openf: envarc mkdir error  ", errorstr, " ", flg);
+      refuse_on(records::kDirErrors, "ERROR - sub. openf: envarc mkdir error  ", errorstr, " ", flg);
     case platform::kDirCannotCreate:
-      directory_failure("ERROR - sub. openf:Problem mkdir ", errorstr, " ", flg);
+      refuse_on(records::kDirErrors, "ERROR - sub. openf:Problem mkdir ", errorstr, " ", flg);
     case platform::kDirReady:
       break;
     default:
-      records::print(records::kTrace, "ERROR - sub. openf:TRAP -99 ");
-      platform::fbuff();
-      stop(kErrorExit);
+      refuse("ERROR - sub. openf:TRAP -99 ");
   }
 
   // The directory part always ends in "/". A directory of 70 characters
@@ -104,25 +94,16 @@ void openf(std::int32_t unitnum, const NameField& ctemp, EnvField& envstring) {
       without_trailing_blanks(directory.view()).size() +
       without_trailing_blanks(without_leading_blanks(ctemp.view())).size();
   if (full_length > kPathLength) {
-    directory_failure("ERROR - sub. openf: path longer than 100 characters ", cffoo);
+    refuse_on(records::kDirErrors, "ERROR - sub. openf: path longer than 100 characters ", cffoo);
   }
   if (unitnum < 0 || unitnum >= records::kChannelCount) {
-    records::print(records::kTrace, "ERROR - sub. openf: channel outside 0..99 ", unitnum);
-    platform::fbuff();
-    stop(kErrorExit);
+    refuse("ERROR - sub. openf: channel outside 0..99 ", unitnum);
   }
 
   const records::Channel channel{unitnum};
   records::close_channel(channel);
-  std::array<char, kPathLength + 1> path{};
-  const std::string_view trimmed = cffoo.trimmed();
-  std::copy(trimmed.begin(), trimmed.end(), path.begin());
-  const int ios = records::open_channel(channel, path.data());
-  if (ios != 0) {
-    records::print(records::kTrace, "ERROR - sub. openf opening file ", cffoo);
-    platform::fbuff();
-    stop(kErrorExit);
-  }
+  const int ios = records::open_channel(channel, cffoo.trimmed_c_text().data());
+  if (ios != 0) refuse("ERROR - sub. openf opening file ", cffoo);
   records::print(records::kTrace, "FILE OPENED:", cffoo);
   platform::fbuff();
 }

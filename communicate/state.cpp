@@ -17,6 +17,8 @@ void position_fault(int position, int first, int last) {
   std::abort();
 }
 
+// Every channel is flushed and closed here, records::close_all(), so the
+// record that explains a stop is out before the process ends.
 void stop(std::int32_t status) {
   if (status != 0) {
     // The record itself went to an output channel; say on standard error
@@ -28,12 +30,6 @@ void stop(std::int32_t status) {
   }
   records::close_all();
   std::exit(status);
-}
-
-void refuse(std::string_view what) {
-  records::print(records::kTrace, what);
-  records::flush_all();
-  stop(kErrorExit);
 }
 
 }  // namespace communicate

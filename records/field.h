@@ -38,6 +38,12 @@ struct Field {
   }
   // The characters without the trailing blanks.
   constexpr std::string_view trimmed() const { return {chars.data(), trimmed_length()}; }
+  // The same, NUL-terminated, for C interfaces that take a string.
+  constexpr std::array<char, N + 1> trimmed_c_text() const {
+    std::array<char, N + 1> text{};
+    for (std::size_t i = 0; i < trimmed_length(); ++i) text[i] = chars[i];
+    return text;
+  }
 
   constexpr char& operator[](std::size_t i) { return chars[i]; }
   constexpr char operator[](std::size_t i) const { return chars[i]; }

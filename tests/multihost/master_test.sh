@@ -53,14 +53,16 @@ if [ "${1:-}" = --inner ]; then
 fi
 
 # Inside the bed, on the master's host, in run directory $2: run the master
-# with slow workers, and once every worker has started and is into its first
-# job, delete gamma from the virtual machine through the console of alpha
-# (the master pvmd's host). Then wait (bounded) until no torvo task is left.
-inner_delete() {
-  local bin=$1 dir=$2 pid i left
+# with workers that take $4 ms per job and, once every worker has started and
+# is into its first job, disturb the run: $3 = delete deletes gamma from the
+# virtual machine through the console of alpha (the master pvmd's host),
+# $3 = kill kills the master. Then wait (bounded, $5 s) until no torvo task
+# is left.
+inner_disturbed() {
+  local bin=$1 dir=$2 action=$3 pid i left
   cd "$dir" || exit 1
   echo "$MH_ID" >id
-  env TORVO_OUT="$dir/out" TORVO_DELAY_MS=1500 PVM_EXPORT=TORVO_OUT:TORVO_DELAY_MS \
+  env TORVO_OUT="$dir/out" TORVO_DELAY_MS="$4" PVM_EXPORT=TORVO_OUT:TORVO_DELAY_MS \
     "$bin/master" >stdout 2>stderr &
   pid=$!
   for ((i = 0; i < 100; i++)); do
@@ -68,41 +70,18 @@ inner_delete() {
     sleep 0.1
   done
   sleep 0.5
-  "$MH_CONSOLE" alpha "delete gamma" >delete.out 2>&1
+  case $action in
+    delete) "$MH_CONSOLE" alpha "delete gamma" >delete.out 2>&1 ;;
+    kill) kill -KILL "$pid" ;;
+  esac
   wait "$pid"
   echo $? >master.rc
-  left=$(mh_wait_gone torvo 5) || echo "$left" >left.procs
+  left=$(mh_wait_gone torvo "$5") || echo "$left" >left.procs
   exit 0
 }
 
-if [ "${1:-}" = --inner-delete ]; then
-  inner_delete "$2" "$3"
-fi
-
-# Inside the bed, on the master's host, in run directory $2: run the master
-# with slow workers, kill it once every worker is into its first job, then
-# wait (bounded) until no torvo task is left.
-inner_kill() {
-  local bin=$1 dir=$2 pid i left
-  cd "$dir" || exit 1
-  echo "$MH_ID" >id
-  env TORVO_OUT="$dir/out" TORVO_DELAY_MS=3000 PVM_EXPORT=TORVO_OUT:TORVO_DELAY_MS \
-    "$bin/master" >stdout 2>stderr &
-  pid=$!
-  for ((i = 0; i < 100; i++)); do
-    [ "$(find "$dir/out" -name 'torvo_std*' | wc -l)" -ge "$NPROC" ] && break
-    sleep 0.1
-  done
-  sleep 0.5
-  kill -KILL "$pid"
-  wait "$pid"
-  echo $? >master.rc
-  left=$(mh_wait_gone torvo 10) || echo "$left" >left.procs
-  exit 0
-}
-
-if [ "${1:-}" = --inner-kill ]; then
-  inner_kill "$2" "$3"
+if [ "${1:-}" = --inner-disturbed ]; then
+  inner_disturbed "$2" "$3" "$4" "$5" "$6"
 fi
 
 CASE=${1:?usage: master_test.sh CASE BIN_DIR}
@@ -199,6 +178,23 @@ show_run() {
   done
 }
 
+# disturbed_run LABEL ACTION DELAY-MS WAIT-S: one master run on a fresh bed
+# of alpha, beta and gamma (master on beta), disturbed by ACTION
+# (inner_disturbed); checks that the bed ran and left nothing behind.
+disturbed_run() {
+  local dir=$WORK/$1 rc
+  mkdir -p "$dir/out" "$dir/taskwd"
+  cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
+  cd "$dir" || exit 1
+  mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
+    --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-disturbed "$BIN" "$dir" "$2" "$3" "$4"
+  rc=$?
+  cd "$WORK" || exit 1
+  [ "$rc" = 0 ] || mh_fail "$1: the bed ended with status $rc"
+  if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+  [ -s "$dir/left.procs" ] && mh_fail "$1: torvo processes left: $(cat "$dir/left.procs")"
+}
+
 # run LABEL MASTER HOSTS [FAIL-HOST]: one master run on a fresh bed.
 run() {
   local dir=$WORK/$1 check_left=no rc
@@ -266,20 +262,11 @@ case $CASE in
     ;;
   host-delete)
     dir=$WORK/deleted
-    mkdir -p "$dir/out" "$dir/taskwd"
-    cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
-    cd "$dir" || exit 1
-    mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
-      --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-delete "$BIN" "$dir"
-    rc=$?
-    cd "$WORK" || exit 1
-    [ "$rc" = 0 ] || mh_fail "deleted: the bed ended with status $rc"
-    if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+    disturbed_run deleted delete 1500 5
     grep -q "gamma *deleted" "$dir/delete.out" 2>/dev/null ||
       mh_fail "deleted: console delete gamma: $(cat "$dir/delete.out" 2>/dev/null)"
     [ "$(cat "$dir/master.rc" 2>/dev/null)" = 0 ] ||
       mh_fail "deleted: the master ended with status $(cat "$dir/master.rc" 2>/dev/null)"
-    [ -s "$dir/left.procs" ] && mh_fail "deleted: torvo processes left: $(cat "$dir/left.procs")"
     # fort.1: the spawn trace, then one record per member lost with gamma.
     expected_fort1 beta "alpha beta gamma" >"$dir/fort.1.expected"
     printf ' LOST member %11d  task %11d  job %11d\n' \
@@ -291,18 +278,9 @@ case $CASE in
     ;;
   master-killed)
     dir=$WORK/killed
-    mkdir -p "$dir/out" "$dir/taskwd"
-    cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
-    cd "$dir" || exit 1
-    mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
-      --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-kill "$BIN" "$dir"
-    rc=$?
-    cd "$WORK" || exit 1
-    [ "$rc" = 0 ] || mh_fail "killed: the bed ended with status $rc"
-    if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+    disturbed_run killed kill 3000 10
     [ "$(cat "$dir/master.rc" 2>/dev/null)" = 137 ] ||
       mh_fail "killed: the master was not killed: status $(cat "$dir/master.rc" 2>/dev/null)"
-    [ -s "$dir/left.procs" ] && mh_fail "killed: torvo processes left: $(cat "$dir/left.procs")"
     check_worker_files "$dir" beta "alpha beta gamma"
     for f in "$dir"/out/torvo_std*; do
       grep -q '^ ERROR x_rdat_p: parent task ended' "$f" ||
