@@ -8,28 +8,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <span>
-#include <thread>
 
-#include "communicate/communicate.h"
 #include "records/channels.h"
 #include "workers/torvo_model.h"
+#include "workers/torvo_run.h"
 
 namespace {
-
-// The number in the variable `name`, or `otherwise` when unset.
-double number(const char* name, double otherwise) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? otherwise : std::strtod(text, nullptr);
-}
 
 // True when the job starting with `first` is the one to die on, and this
 // task is the first to claim it when TORVO_DIE_MARK is set.
 bool dies_on(double first) {
-  if (std::getenv("TORVO_DIE_T1") == nullptr || first != number("TORVO_DIE_T1", 0.0)) return false;
+  const char* die_t1 = std::getenv("TORVO_DIE_T1");
+  if (die_t1 == nullptr || first != std::strtod(die_t1, nullptr)) return false;
   const char* mark = std::getenv("TORVO_DIE_MARK");
   if (mark == nullptr) return true;
   const int fd = ::open(mark, O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -41,28 +33,10 @@ bool dies_on(double first) {
 }  // namespace
 
 int main() {
-  using namespace communicate;
-  const NameField exec = NameField::from("torvo");
-  EnvField variable = EnvField::from("TORVO_OUT");
-  myinit(exec, NameField::from("parent"), variable);
-  x_rtids_p(1, exec);
-  const auto delay = std::chrono::milliseconds(static_cast<long>(number("TORVO_DELAY_MS", 0.0)));
-  State& s = state();
-  std::int32_t jobs = 0;
-  for (;;) {
-    std::int32_t istat = 0;
-    x_rdat_p(2, istat);
-    if (istat == 0) break;
-    const std::span<const double> job(s.r8_frm_p.data(), static_cast<std::size_t>(s.rcv_p));
-    s.snd_p = torvo::evaluate(job, s.r8_frm_c.values);
-    if (delay.count() > 0) std::this_thread::sleep_for(delay);
-    if (dies_on(s.r8_frm_p[1])) {
-      records::print(records::kTrace, "dying on T1=", s.r8_frm_p[1]);
+  torvo::run(torvo::evaluate, [](std::span<const double> job) {
+    if (dies_on(job[0])) {
+      records::print(records::kTrace, "dying on T1=", job[0]);
       std::_Exit(3);
     }
-    x_sdat_p(2);
-    ++jobs;
-  }
-  records::print(records::kTrace, "jobs done=", jobs);
-  stop(0);
+  });
 }
