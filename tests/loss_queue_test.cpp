@@ -18,49 +18,15 @@
 
 namespace {
 
-using test_support::PrivateVm;
 using test_support::RunResult;
-using test_support::TempDir;
 using work_test::record;
-using Env = std::vector<std::pair<std::string, std::string>>;
+using work_test::Env;
 
-// A private virtual machine whose worktest_worker tasks see `env` (and, with
-// `once`, WORKTEST_ONCE naming a file of the bed) and write their task
-// output files into out/. The master's fort.1 lands in the bed directory.
-struct LossBed {
-  TempDir dir{"lossq"};
-  Env env;
-  PrivateVm vm;
-
+// A bed whose worktest_worker tasks see `env` and, with `once`,
+// WORKTEST_ONCE naming a file of the bed.
+struct LossBed : work_test::WorkerBed {
   LossBed(Env extra, bool once)
-      : env(with_defaults(std::move(extra), once, dir)),
-        vm(test_support::VmOptions{test_support::bin_dir(), dir.path(), env}) {}
-  // PrivateVm puts the variables into this process too: take them out again.
-  ~LossBed() {
-    for (const auto& [name, value] : env) ::unsetenv(name.c_str());
-  }
-
-  static Env with_defaults(Env extra, bool once, const TempDir& dir) {
-    extra.emplace_back("WORKTEST_OUT", dir.file("out"));
-    if (once) extra.emplace_back("WORKTEST_ONCE", dir.file("once"));
-    return extra;
-  }
-
-  RunResult master(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {test_support::bin_dir() + "/worktest_master"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
-  }
-
-  std::string fort1() const { return test_support::read_file(dir.file("fort.1")).value_or(""); }
-
-  std::map<std::string, std::string> workers() const {
-    return work_test::task_files(dir.file("out"), "worktest_worker_std");
-  }
-
-  bool no_worker_left() const {
-    return work_test::no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
-  }
+      : WorkerBed("lossq", std::move(extra), once ? Env{{"WORKTEST_ONCE", "once"}} : Env{}) {}
 };
 
 std::map<int, double> results(const std::string& out) { return work_test::r8_frm_c_records(out); }
@@ -87,14 +53,7 @@ std::vector<int> late_results(const std::string& fort1) {
 }
 
 // Jobs the workers logged on receipt ("job=" records), dying attempts included.
-int jobs_logged(const std::map<std::string, std::string>& files) {
-  int jobs = 0;
-  for (const auto& [name, text] : files) {
-    for (const std::string& line : work_test::lines(text))
-      jobs += line.rfind(" job=", 0) == 0 ? 1 : 0;
-  }
-  return jobs;
-}
+using work_test::jobs_logged;
 
 struct SurvivalCase {
   const char* what;

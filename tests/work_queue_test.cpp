@@ -18,38 +18,13 @@
 
 namespace {
 
-using test_support::PrivateVm;
 using test_support::RunResult;
-using test_support::TempDir;
 using work_test::record;
 
-// A private virtual machine whose worktest_worker tasks run the given script
-// and write their task output files into out/ of a temporary directory.
-struct QueueBed {
-  TempDir dir{"workq"};
-  std::string out = dir.file("out");
-  PrivateVm vm;
-
+// A bed whose worktest_worker tasks run the given script.
+struct QueueBed : work_test::WorkerBed {
   explicit QueueBed(const std::string& script = "jobs")
-      : vm(test_support::VmOptions{
-            test_support::bin_dir(),
-            dir.path(),
-            {{"WORKTEST_OUT", dir.file("out")}, {"WORKTEST_SCRIPT", script}}}) {}
-
-  RunResult master(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {test_support::bin_dir() + "/worktest_master"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
-  }
-
-  std::map<std::string, std::string> workers() const {
-    return work_test::task_files(out, "worktest_worker_std");
-  }
-
-  // True when no worktest_worker task of this virtual machine is left.
-  bool no_worker_left() const {
-    return work_test::no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
-  }
+      : WorkerBed("workq", {{"WORKTEST_SCRIPT", script}}) {}
 };
 
 std::map<int, double> results(const std::string& out) { return work_test::r8_frm_c_records(out); }
@@ -60,15 +35,7 @@ std::string kill_notices(int members) {
   return text;
 }
 
-// Total number of jobs the workers logged.
-int jobs_logged(const std::map<std::string, std::string>& files) {
-  int jobs = 0;
-  for (const auto& [name, text] : files) {
-    for (const std::string& line : work_test::lines(text))
-      jobs += line.rfind(" job=", 0) == 0 ? 1 : 0;
-  }
-  return jobs;
-}
+using work_test::jobs_logged;
 
 // Three members, seven jobs, two values per result, and job delays (in units
 // of 150 ms) that make the results arrive as members 1, 2, 1, 0 while jobs

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "records/format.h"
@@ -134,6 +136,64 @@ inline std::map<int, double> r8_frm_c_records(const std::string& out) {
     if (w.size() == 4 && w[0] == "r8_frm_c(" && w[2] == ")=") values[std::stoi(w[1])] = std::stod(w[3]);
   }
   return values;
+}
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+// A private virtual machine whose worktest_worker tasks see `env` and write
+// their task output files into out/ of a temporary directory, where the
+// test master worktest_master runs (so its fort.1 lands there too). Each
+// (variable, name) of `bed_files` sets the variable to file `name` of that
+// directory.
+struct WorkerBed {
+  test_support::TempDir dir;
+  std::string out = dir.file("out");
+  Env env;
+  test_support::PrivateVm vm;
+
+  WorkerBed(const std::string& prefix, Env extra, const Env& bed_files = {})
+      : dir(prefix),
+        env(with_files(std::move(extra), bed_files, dir)),
+        vm(test_support::VmOptions{test_support::bin_dir(), dir.path(), env}) {}
+  // PrivateVm puts the variables into this process too: take them out again.
+  ~WorkerBed() {
+    for (const auto& [name, value] : env) ::unsetenv(name.c_str());
+  }
+  WorkerBed(const WorkerBed&) = delete;
+  WorkerBed& operator=(const WorkerBed&) = delete;
+
+  static Env with_files(Env extra, const Env& bed_files, const test_support::TempDir& dir) {
+    extra.emplace_back("WORKTEST_OUT", dir.file("out"));
+    for (const auto& [name, file] : bed_files) extra.emplace_back(name, dir.file(file));
+    return extra;
+  }
+
+  // Runs worktest_master with `args` in the bed's directory.
+  test_support::RunResult master(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {test_support::bin_dir() + "/worktest_master"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
+  }
+
+  std::string fort1() const { return test_support::read_file(dir.file("fort.1")).value_or(""); }
+
+  std::map<std::string, std::string> workers() const {
+    return task_files(out, "worktest_worker_std");
+  }
+
+  // True when no worktest_worker task of this virtual machine is left.
+  bool no_worker_left() const {
+    return no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
+  }
+};
+
+// Total number of jobs the workers logged ("job=" records).
+inline int jobs_logged(const std::map<std::string, std::string>& files) {
+  int jobs = 0;
+  for (const auto& [name, text] : files) {
+    for (const std::string& line : lines(text)) jobs += line.rfind(" job=", 0) == 0 ? 1 : 0;
+  }
+  return jobs;
 }
 
 }  // namespace work_test
