@@ -24,11 +24,10 @@
 
 namespace {
 
-using test_support::PrivateVm;
 using test_support::RunResult;
 using test_support::TempDir;
 using work_test::record;
-using Env = std::vector<std::pair<std::string, std::string>>;
+using work_test::Env;
 
 constexpr int kWorkers = 5;
 
@@ -61,31 +60,16 @@ void write_population(const TempDir& dir, int n) {
 }
 
 // One master run directory on its own virtual machine, whose torvo comes
-// from `ep` and whose tasks see `env` and write into out/.
-struct MasterBed {
-  TempDir dir{"lossmaster"};
-  Env env;
-  PrivateVm vm;
-
+// from `ep` and whose tasks see `env` and write into out/ (TORVO_OUT).
+struct MasterBed : work_test::WorkerBed {
   MasterBed(const std::string& ep, Env extra)
-      : env(with_out(std::move(extra), dir)), vm(test_support::VmOptions{ep, dir.path(), env}) {}
-  // PrivateVm puts the variables into this process too: take them out again.
-  ~MasterBed() {
-    for (const auto& [name, value] : env) ::unsetenv(name.c_str());
-  }
-
-  static Env with_out(Env extra, const TempDir& dir) {
-    extra.emplace_back("TORVO_OUT", dir.file("out"));
-    return extra;
-  }
+      : WorkerBed("lossmaster", std::move(extra), {}, ep, "TORVO_OUT") {}
 
   RunResult run(int individuals) {
     write_population(dir, individuals);
     return test_support::run_program({test_support::bin_dir() + "/master"}, dir.path(), {},
                                      std::chrono::seconds(40));
   }
-
-  std::string fort1() const { return test_support::read_file(dir.file("fort.1")).value_or(""); }
 
   std::vector<long> tasks(const std::string& program) const {
     return work_test::tasks_of(test_support::bin_dir() + "/" + program, vm.tmp_dir());
@@ -107,11 +91,7 @@ std::string undisturbed_output(int individuals) {
 // The jobs named by the "LOST member" records of a fort.1, in order.
 std::vector<int> lost_jobs(const std::string& fort1) {
   std::vector<int> jobs;
-  for (const std::string& line : work_test::lines(fort1)) {
-    const auto w = work_test::words(line);
-    if (w.size() == 7 && w[0] == "LOST" && w[1] == "member" && w[3] == "task" && w[5] == "job")
-      jobs.push_back(std::stoi(w[6]));
-  }
+  for (const auto& [member, job] : work_test::lost_members(fort1)) jobs.push_back(job);
   return jobs;
 }
 

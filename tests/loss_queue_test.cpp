@@ -33,13 +33,7 @@ std::map<int, double> results(const std::string& out) { return work_test::r8_frm
 
 // (member, job) of every "LOST member" record, in order.
 std::vector<std::pair<int, int>> losses(const std::string& fort1) {
-  std::vector<std::pair<int, int>> found;
-  for (const std::string& line : work_test::lines(fort1)) {
-    const auto w = work_test::words(line);
-    if (w.size() == 7 && w[0] == "LOST" && w[1] == "member" && w[3] == "task" && w[5] == "job")
-      found.emplace_back(std::stoi(w[2]), std::stoi(w[6]));
-  }
-  return found;
+  return work_test::lost_members(fort1);
 }
 
 // Members named by the "LATE result ignored, member" records, in order.

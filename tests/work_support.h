@@ -140,21 +140,24 @@ inline std::map<int, double> r8_frm_c_records(const std::string& out) {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-// A private virtual machine whose worktest_worker tasks see `env` and write
-// their task output files into out/ of a temporary directory, where the
-// test master worktest_master runs (so its fort.1 lands there too). Each
-// (variable, name) of `bed_files` sets the variable to file `name` of that
-// directory.
+// A private virtual machine whose tasks (found in `ep`, by default the
+// built programs) see `env` and write their task output files into out/ of
+// a temporary directory, named to them by the variable `out_variable`
+// (WORKTEST_OUT of worktest_worker by default). The masters of the tests run
+// in that directory, so their fort.1 lands there too. Each (variable, name)
+// of `bed_files` sets the variable to file `name` of that directory.
 struct WorkerBed {
   test_support::TempDir dir;
   std::string out = dir.file("out");
   Env env;
   test_support::PrivateVm vm;
 
-  WorkerBed(const std::string& prefix, Env extra, const Env& bed_files = {})
+  WorkerBed(const std::string& prefix, Env extra, const Env& bed_files = {},
+            const std::string& ep = test_support::bin_dir(),
+            const std::string& out_variable = "WORKTEST_OUT")
       : dir(prefix),
-        env(with_files(std::move(extra), bed_files, dir)),
-        vm(test_support::VmOptions{test_support::bin_dir(), dir.path(), env}) {}
+        env(with_files(std::move(extra), bed_files, out_variable, dir)),
+        vm(test_support::VmOptions{ep, dir.path(), env}) {}
   // PrivateVm puts the variables into this process too: take them out again.
   ~WorkerBed() {
     for (const auto& [name, value] : env) ::unsetenv(name.c_str());
@@ -162,8 +165,9 @@ struct WorkerBed {
   WorkerBed(const WorkerBed&) = delete;
   WorkerBed& operator=(const WorkerBed&) = delete;
 
-  static Env with_files(Env extra, const Env& bed_files, const test_support::TempDir& dir) {
-    extra.emplace_back("WORKTEST_OUT", dir.file("out"));
+  static Env with_files(Env extra, const Env& bed_files, const std::string& out_variable,
+                        const test_support::TempDir& dir) {
+    extra.emplace_back(out_variable, dir.file("out"));
     for (const auto& [name, file] : bed_files) extra.emplace_back(name, dir.file(file));
     return extra;
   }
@@ -186,6 +190,17 @@ struct WorkerBed {
     return no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
   }
 };
+
+// (member, job) of every "LOST member" record of a fort.1, in order.
+inline std::vector<std::pair<int, int>> lost_members(const std::string& fort1) {
+  std::vector<std::pair<int, int>> found;
+  for (const std::string& line : lines(fort1)) {
+    const auto w = words(line);
+    if (w.size() == 7 && w[0] == "LOST" && w[1] == "member" && w[3] == "task" && w[5] == "job")
+      found.emplace_back(std::stoi(w[2]), std::stoi(w[6]));
+  }
+  return found;
+}
 
 // Total number of jobs the workers logged ("job=" records).
 inline int jobs_logged(const std::map<std::string, std::string>& files) {
