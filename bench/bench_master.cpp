@@ -43,6 +43,7 @@
 
 #include "bench/population.h"
 #include "communicate/communicate.h"
+#include "driver/driver.h"
 #include "records/channels.h"
 
 namespace {
@@ -65,49 +66,27 @@ void use_direct_route_if_asked() {
   if (route != nullptr && std::strcmp(route, "direct") == 0) pvm_setopt(PvmRoute, PvmRouteDirect);
 }
 
-// Prints the driver's records before the evaluation: the two tables, every
-// cycle's counter and index lines, the population size and the parameter
-// list. Returns the number of records.
-int print_input_echo() {
-  const auto d = [](int i) { return bench::density(i); };
-  const auto t = [](int i) { return bench::temperature(i); };
-  records::print(records::kStdout, "densarray=", d(1), d(2), d(3), d(4), d(5), d(6), d(7), d(8),
-                 d(9), d(10));
-  records::print(records::kStdout, "temparray=", t(1), t(2), t(3), t(4), t(5), t(6), t(7), t(8),
-                 t(9), t(10));
-  int count = 2;
-  std::array<std::int32_t, records::kIndexValues> a1{};
-  std::array<std::int32_t, records::kIndexValues> b1{};
-  for (std::int32_t ict = 1; ict <= bench::kPopulation + 1; ++ict) {
-    const int p = std::min<int>(ict, bench::kPopulation);
-    for (int z = 1; z <= bench::kZones; ++z) {
-      a1[static_cast<std::size_t>(z - 1)] = bench::density_index(p, z);
-      b1[static_cast<std::size_t>(z - 1)] = bench::temperature_index(p, z);
-    }
-    records::print(records::kStdout, "ict=", ict);
-    records::write_index_line(records::kStdout, b1);
-    records::write_index_line(records::kStdout, a1);
-    count += 3;
-  }
-  records::write_index_line(records::kStdout, a1);
-  records::print(records::kStdout, "ipopsize=", std::int32_t{bench::kPopulation});
-  count += 2;
-  for (std::int32_t k = 1; k <= kValues; ++k) {
-    records::print(records::kStdout, "plistin(", k, ")=", bench::plistin_value(k));
-  }
-  return count + kValues;
+// The driver's front end, as the master runs it: reads seq_d.in and seq_t.in
+// of the working directory, prints the input echo and the parameter list.
+// Returns the number of records printed.
+int print_input_echo(driver::DriverState& d) {
+  driver::assemble_population(d);
+  driver::print_plistin(d);
+  // Two tables, "ict=" and two index lines per cycle (one more cycle than
+  // individuals), the last index line again, "ipopsize=", the parameter list.
+  return 2 + 3 * (d.ipopsize + 1) + 1 + 1 + d.nin * d.ipopsize;
 }
 
 int run_phases(bool warm) {
   const auto t0 = Clock::now();
   use_direct_route_if_asked();
   State& s = state();
-  int records_printed = print_input_echo();
+  driver::DriverState& d = driver::state();
+  int records_printed = print_input_echo(d);
   const auto t1 = Clock::now();
 
-  s.snd_c = kJobValues;
-  for (int k = 1; k <= kBufferValues; ++k)
-    s.r8_frm_p[k] = k <= kValues ? bench::plistin_value(k) : 0.0;
+  s.snd_c = d.nin;
+  s.r8_frm_p.values = d.plistin.values;
   x_sp_c(exec_name, bench::kWorkers, 0, 1);
   const auto t2 = Clock::now();
   x_stids(kTidTag, exec_name, exec_name);
@@ -118,11 +97,10 @@ int run_phases(bool warm) {
   const auto t4w = Clock::now();
   x_skflg_c(kJobTag, exec_name);
   const auto t5 = Clock::now();
-  const std::int32_t nout = s.rcv_c;
-  for (std::int32_t k = 1; k <= nout * bench::kPopulation; ++k) {
-    records::print(records::kStdout, "plistout(", k, ")=", s.r8_frm_c[k]);
-  }
-  records_printed += nout * bench::kPopulation;
+  d.nout = s.rcv_c;
+  d.plistout.values = s.r8_frm_c.values;
+  driver::print_plistout(d);
+  records_printed += d.nout * d.ipopsize;
   const auto t6 = Clock::now();
 
   for (int k = 1; k <= kValues; ++k) {

@@ -114,8 +114,6 @@ void close_channel(Channel channel) {
   }
 }
 
-bool channel_is_open(Channel channel) { return table().fd[checked_index(channel)] >= 0; }
-
 void flush_all() { std::fflush(nullptr); }
 
 void close_all() {

@@ -49,9 +49,6 @@ int open_channel(Channel channel, const char* path);
 // Closes `channel` if it is open on a file; later records go to fort.<n>.
 void close_channel(Channel channel);
 
-// True while `channel` writes to a file (its own or its fort.<n> file).
-bool channel_is_open(Channel channel);
-
 // Pushes buffered C stdio output (text printed outside the records) to the
 // operating system. Records themselves are never buffered.
 void flush_all();
