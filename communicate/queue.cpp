@@ -65,9 +65,15 @@ struct Queue {
   JobLine jobline;                              // per job: kNotSent, holder, kReceived
   Positions<std::int32_t, kMaxJobs, 1> losses;  // per job: times lost with its worker
   Positions<std::int32_t, kMaxTids, 0> lost;    // per member: 1 once counted as lost
-  std::int32_t outstanding = 0;                 // jobs held by members
-  std::int32_t received = 0;                    // jobs with their result
 };
+
+// Number of jobs 1 .. ipsz that `holds` says yes to.
+template <class Holds>
+std::int32_t count_jobs(const Queue& q, Holds holds) {
+  std::int32_t n = 0;
+  for (std::int32_t k = 1; k <= q.ipsz; ++k) n += holds(q.jobline[k]) ? 1 : 0;
+  return n;
+}
 
 // Prints one error record on standard output, kills the group and stops.
 [[noreturn]] void queue_error(const procinfo& group, std::string_view what, std::int32_t value) {
@@ -87,7 +93,6 @@ void send_job(Queue& q, std::int32_t member, std::int32_t job) {
   s.info = pvm_pkdouble(&s.r8_frm_p[j], count, 1);
   s.info = pvm_send(q.group->tids[member], q.msgtype);
   q.jobline[job] = member;
-  ++q.outstanding;
 }
 
 // The lowest-numbered job waiting to go out, or 0.
@@ -127,7 +132,6 @@ void lose_member(Queue& q, std::int32_t member) {
                  job);
   if (job == 0) return;
   q.jobline[job] = kNotSent;
-  --q.outstanding;
   static_assert(kMaxJobLosses == 3, "the record below names the number of losses");
   if (++q.losses[job] >= kMaxJobLosses) {
     queue_error(*q.group, "ERROR x_cque_c: job lost with its worker 3 times, job=", job);
@@ -162,8 +166,6 @@ void take_result(Queue& q, TaskId source) {
     queue_error(group, "ERROR TRAP2: x_cdat_c who=", who);
   }
   q.jobline[job] = kReceived;
-  --q.outstanding;
-  ++q.received;
 
   std::int32_t count = 0;
   s.info = pvm_upkint(&count, 1, 1);
@@ -206,10 +208,11 @@ void x_cque_c(std::int32_t msgtype, const NameField& exec, std::int32_t ipsz) {
   dispatch_to_free_members(q);
 
   for (;;) {
-    if (q.outstanding == 0) {
-      if (q.received == ipsz) return;
+    if (count_jobs(q, [](std::int32_t holder) { return holder >= 0; }) == 0) {
+      const std::int32_t received = count_jobs(q, [](std::int32_t v) { return v == kReceived; });
+      if (received == ipsz) return;
       // Jobs wait and every living member would hold one: none is left.
-      queue_error(group, "ERROR x_cque_c: no member left, jobs without result=", ipsz - q.received);
+      queue_error(group, "ERROR x_cque_c: no member left, jobs without result=", ipsz - received);
     }
     const Received got = receive_or_loss(-1, msgtype);
     if (got.kind == Arrival::failed) {
