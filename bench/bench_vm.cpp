@@ -13,39 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace benchvm {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string make_temp_dir(const char* prefix) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
-  }
-  return pattern;
-}
-
-void remove_tree(const std::string& path) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  if (in) s << in.rdbuf();
-  return s.str();
-}
 
 namespace {
 
@@ -102,7 +74,7 @@ TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.exit_status = exit_code(status);
-  result.err = read_file(err_path);
+  result.err = test_support::read_file(err_path).value_or("");
   return result;
 }
 

@@ -16,15 +16,6 @@
 
 namespace benchvm {
 
-// A fresh empty temporary directory.
-std::string make_temp_dir(const char* prefix);
-// Removes a directory with its contents.
-void remove_tree(const std::string& path);
-// Writes `text` to `path`, replacing it.
-void write_file(const std::string& path, const std::string& text);
-// Whole contents of a file (empty when it cannot be read).
-std::string read_file(const std::string& path);
-
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 struct TimedRun {

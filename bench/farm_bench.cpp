@@ -140,7 +140,7 @@ Run run(const std::vector<std::string>& argv, const benchvm::Env& env, const cha
 Run run_master(bool check) {
   Run r = run({cfg.master}, {}, nullptr);
   if (r.ok && check) {
-    const std::string out = benchvm::read_file(cfg.run_dir + "/out.txt");
+    const std::string out = test_support::read_file(cfg.run_dir + "/out.txt").value_or("");
     const std::size_t results = count_of(out, "plistout(");
     const std::size_t kills = count_of(out, "Kill notice from proc =");
     const std::size_t expected =
@@ -399,9 +399,9 @@ int main(int argc, char** argv) {
   cfg.master = fs::absolute(cfg.master).string();
   cfg.workers = fs::absolute(cfg.workers).string();
 
-  cfg.run_dir = benchvm::make_temp_dir("farmbench");
-  benchvm::write_file(cfg.run_dir + "/seq_d.in", bench::input_file(true));
-  benchvm::write_file(cfg.run_dir + "/seq_t.in", bench::input_file(false));
+  cfg.run_dir = test_support::make_temp_dir("farmbench");
+  test_support::write_file(cfg.run_dir + "/seq_d.in", bench::input_file(true));
+  test_support::write_file(cfg.run_dir + "/seq_t.in", bench::input_file(false));
   std::printf("farm_bench: population %d, %d workers; master %s; workers from %s\n",
               bench::kPopulation, bench::kWorkers, cfg.master.c_str(), cfg.workers.c_str());
   if (cfg.running_vm) {
@@ -419,7 +419,7 @@ int main(int argc, char** argv) {
       run_sections();
     }
   }
-  benchvm::remove_tree(cfg.run_dir);
+  std::filesystem::remove_all(cfg.run_dir);
   std::fflush(stdout);
   return failed ? 1 : 0;
 }

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <cstdio>
 
 #include "bench/bench_vm.h"
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   fill_values();
-  const std::string dir = benchvm::make_temp_dir("packbench");
+  const std::string dir = test_support::make_temp_dir("packbench");
   int status = 0;
   {
     test_support::PrivateVm vm(test_support::VmOptions{dir, dir, {}});
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
       pvm_exit();
     }
   }
-  benchvm::remove_tree(dir);
+  std::filesystem::remove_all(dir);
   benchmark::Shutdown();
   return status;
 }
