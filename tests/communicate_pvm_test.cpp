@@ -26,7 +26,7 @@ namespace {
 
 using namespace communicate;
 using namespace commtest;
-using commtest_support::line;
+using commtest_support::record;
 using commtest_support::name;
 using commtest_support::wait_until;
 using commtest_support::WorkDir;
@@ -153,8 +153,8 @@ class CommunicatePvm : public ::testing::Test {
 
   // The records x_sp_c prints up to the spawn requests on the one-host machine.
   static std::string spawn_preamble() {
-    return line("mycomp=", own_name(), " len=", static_cast<std::int32_t>(own_name().trimmed_length())) +
-           line("nhost=", 1, " host(", 1, ")=", own_name()) + line("I am host(", 1, ")=", own_name());
+    return record("mycomp=", own_name(), " len=", static_cast<std::int32_t>(own_name().trimmed_length())) +
+           record("nhost=", 1, " host(", 1, ")=", own_name()) + record("I am host(", 1, ")=", own_name());
   }
   static NameField own_name() {
     NameField n;
@@ -172,7 +172,7 @@ TEST_F(CommunicatePvm, SpawnsFiveTasksOnTheOwnHostWithTraceRecords) {
   x_sp_c(kGroup, 5, 0, 1);
 
   std::string expected = spawn_preamble();
-  for (int k = 0; k < 5; ++k) expected += line("prmhost(1)= ", own_name());
+  for (int k = 0; k < 5; ++k) expected += record("prmhost(1)= ", own_name());
   EXPECT_EQ(dir.fort1(), expected);
   ASSERT_EQ(findelm(kGroup), 1);
   EXPECT_EQ(get_nproc(kGroup), 5);
@@ -189,8 +189,8 @@ TEST_F(CommunicatePvm, SpawnsFiveTasksOnTheOwnHostWithTraceRecords) {
 TEST_F(CommunicatePvm, FailedSpawnTearsDownAndExitsNonZero) {
   const NameField missing = name("no_such_commtest_program");
   EXPECT_EXIT(x_sp_c(missing, 2, 0, 1), ::testing::ExitedWithCode(kErrorExit), "");
-  EXPECT_EQ(dir.fort1(), spawn_preamble() + line("prmhost(1)= ", own_name()) + line("prmhost(1)= ", own_name()) +
-                             line("trouble spawning ", missing) + line(" Check tids for error code"));
+  EXPECT_EQ(dir.fort1(), spawn_preamble() + record("prmhost(1)= ", own_name()) + record("prmhost(1)= ", own_name()) +
+                             record("trouble spawning ", missing) + record(" Check tids for error code"));
 }
 
 TEST_F(CommunicatePvm, NegativeShiftIsRefusedBeforeAnyTaskStarts) {
@@ -214,7 +214,7 @@ TEST_F(CommunicatePvm, ShutdownKillsEveryListedTaskAndExitsNonZero) {
   ASSERT_EQ(pids.size(), 2U);
   for (std::int32_t pid : pids) EXPECT_TRUE(wait_until([&] { return process_ended(pid); })) << "pid " << pid;
   // shutdown prints nothing of its own.
-  EXPECT_EQ(dir.fort1(), spawn_preamble() + line("prmhost(1)= ", own_name()) + line("prmhost(1)= ", own_name()));
+  EXPECT_EQ(dir.fort1(), spawn_preamble() + record("prmhost(1)= ", own_name()) + record("prmhost(1)= ", own_name()));
 }
 
 // ---- Task-id distribution ----
@@ -229,7 +229,7 @@ TEST_F(CommunicatePvm, EveryWorkerLearnsItsMemberIndexAndGroup) {
     EXPECT_EQ(h.mytid, tids[static_cast<std::size_t>(k)]);
     EXPECT_EQ(h.mptid, first[0].mptid);
     EXPECT_EQ(h.group, tids);
-    EXPECT_EQ(worker_records(h.pid), line("mptid=", h.mptid) + line("me=", k));
+    EXPECT_EQ(worker_records(h.pid), record("mptid=", h.mptid) + record("me=", k));
   }
 
   // Each round: a command to some workers to take one more task-id list,
@@ -282,7 +282,7 @@ TEST_F(CommunicatePvm, EveryWorkerLearnsItsMemberIndexAndGroup) {
 
 TEST_F(CommunicatePvm, WorkerWithoutParentIsRefused) {
   EXPECT_EXIT(x_rtids_p(kTidsTag, kGroup), ::testing::ExitedWithCode(kErrorExit), "");
-  EXPECT_EQ(dir.fort1(), line("mptid=", PvmNoParent) + " ERROR x_rtids_p: no parent task\n");
+  EXPECT_EQ(dir.fort1(), record("mptid=", PvmNoParent) + " ERROR x_rtids_p: no parent task\n");
 }
 
 class TaskIdCount : public CommunicatePvm, public ::testing::WithParamInterface<std::int32_t> {};
@@ -609,7 +609,7 @@ TEST_F(CommunicatePvm, RecvLogicFailureKeepsTheReceiveBuffer) {
   command(kQuit, 0);
   EXPECT_TRUE(wait_until([&] { return process_ended(hellos[0].pid); }));
   EXPECT_EQ(worker_records(hellos[0].pid),
-            line("mptid=", hellos[0].mptid) + line("me=", 0) + " ERROR communicate:recv logic falure\n");
+            record("mptid=", hellos[0].mptid) + record("me=", 0) + " ERROR communicate:recv logic falure\n");
 }
 
 }  // namespace

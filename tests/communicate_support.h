@@ -15,17 +15,12 @@
 #include "records/field.h"
 #include "records/format.h"
 #include "tests/support/private_vm.h"
+#include "tests/support/record_text.h"
 
 namespace commtest_support {
 
 // The text of one list record made of `items`, as the record layer lays it out.
-template <class... Items>
-std::string line(const Items&... items) {
-  const std::array<records::Item, sizeof...(Items)> list{records::Item(items)...};
-  std::string out;
-  records::append_list_record(out, list);
-  return out;
-}
+using test_support::record;
 
 // A blank-padded 30-character name.
 inline records::NameField name(std::string_view text) { return records::NameField::from(text); }

@@ -22,7 +22,7 @@
 namespace {
 
 using namespace communicate;
-using commtest_support::line;
+using commtest_support::record;
 using commtest_support::name;
 using commtest_support::nul_padded;
 using commtest_support::WorkDir;
@@ -290,7 +290,7 @@ const std::array<double, 4> kFourReals{1.5, 2.5, 3.5, 4.5};
 std::string mycomp_record() {
   NameField mycomp;
   platform::getcompname(mycomp, 30);
-  return line("mycomp=", mycomp, " len=", static_cast<std::int32_t>(mycomp.trimmed_length()));
+  return record("mycomp=", mycomp, " len=", static_cast<std::int32_t>(mycomp.trimmed_length()));
 }
 
 INSTANTIATE_TEST_SUITE_P(

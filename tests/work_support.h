@@ -18,17 +18,12 @@
 
 #include "records/format.h"
 #include "tests/support/private_vm.h"
+#include "tests/support/record_text.h"
 
 namespace work_test {
 
 // One list record, as the record layer writes it (with its line feeds).
-template <class... Items>
-std::string record(const Items&... items) {
-  const std::array<records::Item, sizeof...(Items)> list{records::Item(items)...};
-  std::string out;
-  records::append_list_record(out, list);
-  return out;
-}
+using test_support::record;
 
 // One index line of ten integers.
 inline std::string index_line(const std::array<std::int32_t, records::kIndexValues>& values) {
