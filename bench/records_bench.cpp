@@ -39,6 +39,31 @@ void BM_PlistoutRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_PlistoutRecord);
 
+// Formatting 10000 "plistout(" records, each into the reused buffer, with no
+// I/O: the printing's own share.
+void BM_Format10000Plistout(benchmark::State& state) {
+  std::string out;
+  out.reserve(4096);
+  for (auto _ : state) {
+    for (std::int32_t k = 1; k <= 10000; ++k) {
+      out.clear();
+      const records::Item items[] = {"plistout(", k, ")=", 1.0 / k};
+      records::append_list_record(out, items);
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+}
+BENCHMARK(BM_Format10000Plistout)->Unit(benchmark::kMillisecond);
+
+// 10000 of the cheapest system call there is: the machine's floor for
+// handing 10000 lines to the operating system one at a time.
+void BM_10000EmptySystemCalls(benchmark::State& state) {
+  for (auto _ : state) {
+    for (int k = 0; k < 10000; ++k) benchmark::DoNotOptimize(::getppid());
+  }
+}
+BENCHMARK(BM_10000EmptySystemCalls)->Unit(benchmark::kMillisecond);
+
 // Printing 10000 "plistout(" records through channel 6, each handed to the
 // operating system as it ends. Standard output goes to /dev/null, or to a
 // file when `to_file` is set.
