@@ -79,6 +79,29 @@ void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype,
   s.info = pvm_send(group.tids[member], msgtype);
 }
 
+void send_slice(const procinfo& group, std::int32_t member, std::int32_t msgtype,
+                std::int32_t flag, std::int32_t slice) {
+  State& s = state();
+  std::int32_t count = s.snd_c;
+  // With count 0 nothing is read from the buffer.
+  const std::int32_t j = count == 0 ? 1 : slice * count + 1;
+  s.info = pvm_initsend(PvmDataDefault);
+  s.info = pvm_pkint(&flag, 1, 1);
+  s.info = pvm_pkint(&count, 1, 1);
+  s.info = pvm_pkdouble(&s.r8_frm_p[j], count, 1);
+  s.info = pvm_send(group.tids[member], msgtype);
+}
+
+bool unpack_result(std::int32_t slice, std::int32_t& count) {
+  State& s = state();
+  s.info = pvm_upkint(&count, 1, 1);
+  if (count < 0 || (std::int64_t{slice} + 1) * count > kBufferValues) return false;
+  s.rcv_c = count;
+  const std::int32_t j = count == 0 ? 1 : slice * count + 1;
+  s.info = pvm_upkdouble(&s.r8_frm_c[j], count, 1);
+  return true;
+}
+
 void flush_sends() {
   State& s = state();
   s.info = pvm_pstat(pvm_mytid());
@@ -98,17 +121,11 @@ void x_sdat_c(std::int32_t msgtype, const NameField& exec, std::int32_t istat) {
   }
   for (std::int32_t k = 0; k < group.nproc; ++k) {
     platform::fbuff();
-    std::int32_t flag = istat;
-    s.info = pvm_initsend(PvmDataDefault);
-    s.info = pvm_pkint(&flag, 1, 1);
-    if (istat != 0) {
-      std::int32_t count = s.snd_c;
-      s.info = pvm_pkint(&count, 1, 1);
-      // With count 0 nothing is read from the buffer.
-      const std::int32_t j = count == 0 ? 1 : k * count + 1;
-      s.info = pvm_pkdouble(&s.r8_frm_p[j], count, 1);
+    if (istat == 0) {
+      send_flag(group, k, msgtype, 0);
+    } else {
+      send_slice(group, k, msgtype, istat, k);
     }
-    s.info = pvm_send(group.tids[k], msgtype);
   }
   // The stop notice is often the last message a master sends.
   if (istat == 0) flush_sends();
@@ -133,13 +150,9 @@ void x_rdat_c(std::int32_t msgtype, const NameField& exec) {
     if (who < 0 || who >= nproc) {
       refuse_for_group(group, "ERROR x_rdat_c: member index outside the group, who=", who);
     }
-    s.info = pvm_upkint(&count, 1, 1);
-    if (count < 0 || (std::int64_t{who} + 1) * count > kBufferValues) {
+    if (!unpack_result(who, count)) {
       refuse_for_group(group, "ERROR x_rdat_c: result does not fit r8_frm_c, rcv_c=", count);
     }
-    s.rcv_c = count;
-    const std::int32_t k = count == 0 ? 1 : who * count + 1;
-    s.info = pvm_upkdouble(&s.r8_frm_c[k], count, 1);
     records::print(records::kTrace, "rcv from =", who);
   }
 }

@@ -33,4 +33,16 @@ template <class... Items>
 // (a stop notice when value is 0).
 void send_flag(const procinfo& group, std::int32_t member, std::int32_t msgtype, std::int32_t value);
 
+// Sends member `member` of `group` the flag `flag`, snd_c and slice `slice`
+// of r8_frm_p (positions slice*snd_c+1 .. (slice+1)*snd_c): a job of the job
+// queue or a member's share of a data exchange.
+void send_slice(const procinfo& group, std::int32_t member, std::int32_t msgtype,
+                std::int32_t flag, std::int32_t slice);
+
+// Reads the count of the result in the active receive buffer into `count`
+// and its values into slot `slice` of r8_frm_c (positions slice*count+1 ..
+// (slice+1)*count), and sets rcv_c. Returns false, having read no value,
+// when they would pass the 10000 positions.
+bool unpack_result(std::int32_t slice, std::int32_t& count);
+
 }  // namespace communicate

@@ -82,16 +82,7 @@ std::int32_t count_jobs(const Queue& q, Holds holds) {
 
 // Sends job `job` (go flag 1, snd_c, its slice of r8_frm_p) to `member`.
 void send_job(Queue& q, std::int32_t member, std::int32_t job) {
-  State& s = state();
-  std::int32_t istat = 1;
-  std::int32_t count = s.snd_c;
-  // With count 0 nothing is read from the buffer.
-  const std::int32_t j = count == 0 ? 1 : (job - 1) * count + 1;
-  s.info = pvm_initsend(PvmDataDefault);
-  s.info = pvm_pkint(&istat, 1, 1);
-  s.info = pvm_pkint(&count, 1, 1);
-  s.info = pvm_pkdouble(&s.r8_frm_p[j], count, 1);
-  s.info = pvm_send(q.group->tids[member], q.msgtype);
+  send_slice(*q.group, member, q.msgtype, 1, job - 1);
   q.jobline[job] = member;
 }
 
@@ -168,13 +159,9 @@ void take_result(Queue& q, TaskId source) {
   q.jobline[job] = kReceived;
 
   std::int32_t count = 0;
-  s.info = pvm_upkint(&count, 1, 1);
-  if (count < 0 || std::int64_t{job} * count > kBufferValues) {
+  if (!unpack_result(job - 1, count)) {
     queue_error(group, "ERROR x_cque_c: result does not fit r8_frm_c, rcv_c=", count);
   }
-  s.rcv_c = count;
-  const std::int32_t j = count == 0 ? 1 : (job - 1) * count + 1;
-  s.info = pvm_upkdouble(&s.r8_frm_c[j], count, 1);
   give_next_job(q, who);
 }
 

@@ -91,7 +91,7 @@ void openf(std::int32_t unitnum, const NameField& ctemp, EnvField& envstring) {
 
   const PathField cffoo = dir(directory.view(), ctemp.view());
   const std::size_t full_length =
-      without_trailing_blanks(directory.view()).size() +
+      directory.trimmed_length() +
       without_trailing_blanks(without_leading_blanks(ctemp.view())).size();
   if (full_length > kPathLength) {
     refuse_on(records::kDirErrors, "ERROR - sub. openf: path longer than 100 characters ", cffoo);

@@ -34,7 +34,7 @@ inline constexpr int kInputErrorExit = 2;    // exit status after refused input
 
 using Table = communicate::Positions<double, kTableLimit, 1>;     // positions 1 .. 10
 using IndexRecord = communicate::Positions<std::int32_t, 40, 1>;  // positions 1 .. 40
-using ParameterList = communicate::Positions<double, communicate::kBufferValues, 1>;
+using ParameterList = communicate::ValueBuffer;                   // positions 1 .. 10000
 
 // The driver's data. Every array starts zero-filled.
 struct DriverState {

@@ -14,8 +14,7 @@ constexpr std::int32_t kJobTag = 2;   // job and result messages, stop notices
 }  // namespace
 
 void subq(std::int32_t ipopsize, std::int32_t nin, std::int32_t& nout,
-          const communicate::Positions<double, communicate::kBufferValues, 1>& plistin,
-          communicate::Positions<double, communicate::kBufferValues, 1>& plistout) {
+          const communicate::ValueBuffer& plistin, communicate::ValueBuffer& plistout) {
   communicate::State& s = communicate::state();
   const std::int32_t ipsz = ipopsize;
   s.snd_c = nin;

@@ -19,7 +19,6 @@ namespace driver {
 // Evaluates ipopsize individuals of nin values each; individual p's results
 // are plistout positions nout*(p-1)+1 .. nout*p.
 void subq(std::int32_t ipopsize, std::int32_t nin, std::int32_t& nout,
-          const communicate::Positions<double, communicate::kBufferValues, 1>& plistin,
-          communicate::Positions<double, communicate::kBufferValues, 1>& plistout);
+          const communicate::ValueBuffer& plistin, communicate::ValueBuffer& plistout);
 
 }  // namespace driver
