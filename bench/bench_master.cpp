@@ -45,17 +45,17 @@
 #include "communicate/communicate.h"
 #include "driver/driver.h"
 #include "records/channels.h"
+#include "workers/torvo_contract.h"
 
 namespace {
 
 using namespace communicate;
 using Clock = std::chrono::steady_clock;
-constexpr std::int32_t kTidTag = 1;
-constexpr std::int32_t kJobTag = 2;
+using torvo::kExec;
+using torvo::kJobTag;
+using torvo::kTidsTag;
 constexpr int kJobValues = bench::kValuesPerJob;
 constexpr int kValues = bench::kPopulation * kJobValues;
-
-const NameField exec_name = NameField::from("torvo");
 
 double micros(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::micro>(b - a).count();
@@ -87,15 +87,15 @@ int run_phases(bool warm) {
 
   s.snd_c = d.nin;
   s.r8_frm_p.values = d.plistin.values;
-  x_sp_c(exec_name, bench::kWorkers, 0, 1);
+  x_sp_c(kExec, bench::kWorkers, 0, 1);
   const auto t2 = Clock::now();
-  x_stids(kTidTag, exec_name, exec_name);
+  x_stids(kTidsTag, kExec, kExec);
   const auto t3 = Clock::now();
-  x_cque_c(kJobTag, exec_name, bench::kPopulation);
+  x_cque_c(kJobTag, kExec, bench::kPopulation);
   const auto t4 = Clock::now();
-  if (warm) x_cque_c(kJobTag, exec_name, bench::kPopulation);
+  if (warm) x_cque_c(kJobTag, kExec, bench::kPopulation);
   const auto t4w = Clock::now();
-  x_skflg_c(kJobTag, exec_name);
+  x_skflg_c(kJobTag, kExec);
   const auto t5 = Clock::now();
   d.nout = s.rcv_c;
   d.plistout.values = s.r8_frm_c.values;
@@ -164,18 +164,17 @@ int run_balance(double unit_us, double skew, const char* dist) {
 
   State& s = state();
   s.snd_c = kJobValues;
-  for (int k = 1; k <= kValues; ++k) s.r8_frm_p[k] = jobs[static_cast<std::size_t>(k - 1)];
-  x_sp_c(exec_name, bench::kWorkers, 0, 1);
-  x_stids(kTidTag, exec_name, exec_name);
+  x_sp_c(kExec, bench::kWorkers, 0, 1);
+  x_stids(kTidsTag, kExec, kExec);
   // One round of empty slices first, so that no makespan includes the
   // start-up of the freshly spawned workers.
   for (int k = 1; k <= bench::kWorkers * kJobValues; ++k) s.r8_frm_p[k] = 0.0;
-  x_sdat_c(kJobTag, exec_name, 1);
-  x_rdat_c(kJobTag, exec_name);
+  x_sdat_c(kJobTag, kExec, 1);
+  x_rdat_c(kJobTag, kExec);
   for (int k = 1; k <= kValues; ++k) s.r8_frm_p[k] = jobs[static_cast<std::size_t>(k - 1)];
 
   const auto q0 = Clock::now();
-  x_cque_c(kJobTag, exec_name, bench::kPopulation);
+  x_cque_c(kJobTag, kExec, bench::kPopulation);
   const auto q1 = Clock::now();
   for (int m = 1; m <= bench::kPopulation; ++m) {
     const int k = (m - 1) * kJobValues + 1;
@@ -192,8 +191,8 @@ int run_balance(double unit_us, double skew, const char* dist) {
     for (int k = 1; k <= bench::kWorkers * kJobValues; ++k) {
       s.r8_frm_p[k] = jobs[static_cast<std::size_t>(first + k - 1)];
     }
-    x_sdat_c(kJobTag, exec_name, 1);
-    x_rdat_c(kJobTag, exec_name);
+    x_sdat_c(kJobTag, kExec, 1);
+    x_rdat_c(kJobTag, kExec);
     for (int k = 1; k <= bench::kWorkers * kJobValues; ++k) {
       if (s.r8_frm_c[k] != s.r8_frm_p[k]) {
         std::fprintf(stderr, "bench_master: slice result at %d of round %d misplaced\n", k, r);
@@ -202,7 +201,7 @@ int run_balance(double unit_us, double skew, const char* dist) {
     }
   }
   const auto r1 = Clock::now();
-  x_skflg_c(kJobTag, exec_name);
+  x_skflg_c(kJobTag, kExec);
   std::fprintf(stderr, "balance ideal=%.1f greedy=%.1f queue=%.1f slices=%.1f\n", ideal_us,
                greedy_us, micros(q0, q1), micros(r0, r1));
   return 0;

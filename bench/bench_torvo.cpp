@@ -1,10 +1,10 @@
 // Benchmark worker, installed as "torvo" in its own directory
 // (bin/benchworkers) so that a virtual machine whose ep= names that directory
 // runs it in place of the real worker. It keeps the worker's message
-// contract through the communicate library: x_rtids_p with tag 1, then
-// x_rdat_p / x_sdat_p with tag 2 until the stop notice. It does not compute:
-// every result is the job's own values (so a master can check where each
-// result landed), with the job's count.
+// contract (workers/torvo_contract.h) through the communicate library:
+// x_rtids_p with kTidsTag, then x_rdat_p / x_sdat_p with kJobTag until the
+// stop notice. It does not compute: every result is the job's own values (so
+// a master can check where each result landed), with the job's count.
 //
 // Optional delay, for load-balance runs: with BENCH_TORVO_DELAY_US set to u,
 // a job whose first value is v sleeps v*u*(1 + s*me) microseconds before it
@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "communicate/communicate.h"
+#include "workers/torvo_contract.h"
 
 namespace {
 
@@ -45,15 +46,15 @@ int main() {
   // The job's delay is its length: no timer slack (50 us by default) on top.
   if (unit_us > 0.0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
-  x_rtids_p(1, NameField::from("torvo"));
+  x_rtids_p(torvo::kTidsTag, torvo::kExec);
   for (;;) {
     std::int32_t istat = 0;
-    x_rdat_p(2, istat);
+    x_rdat_p(torvo::kJobTag, istat);
     if (istat == 0) break;
     if (unit_us > 0.0) sleep_us(s.r8_frm_p[1] * unit_us * (1.0 + skew * s.me));
     for (int k = 1; k <= s.rcv_p; ++k) s.r8_frm_c[k] = s.r8_frm_p[k];
     s.snd_p = s.rcv_p;
-    x_sdat_p(2);
+    x_sdat_p(torvo::kJobTag);
   }
   stop(0);
 }

@@ -162,12 +162,19 @@ Run run_master(bool check) {
 Run run_baseline(const benchvm::Env& env = {}) {
   return run({cfg.bin + "/baseline_master"}, env, "phases");
 }
-// The baseline and the library master with a second, warm pass of the queue.
+// A run with a second, warm pass of the queue; its "wall" item is the wall
+// time of the process without that extra pass.
+Run run_warm(const std::vector<std::string>& argv, const benchvm::Env& env) {
+  Run r = run(argv, env, "phases");
+  if (r.ok) r.values["wall"] = r.ms * 1000.0 - r.values["warm"];
+  return r;
+}
+// The baseline and the library master with the warm pass.
 Run run_baseline_warm(const benchvm::Env& env = {}) {
-  return run({cfg.bin + "/baseline_master", "warm"}, env, "phases");
+  return run_warm({cfg.bin + "/baseline_master", "warm"}, env);
 }
 Run run_phases_warm(const benchvm::Env& env = {}) {
-  return run({cfg.bin + "/bench_master", "phases", "warm"}, env, "phases");
+  return run_warm({cfg.bin + "/bench_master", "phases", "warm"}, env);
 }
 
 bool selected(const char* section) {
@@ -241,11 +248,9 @@ void phases() {
   for (int i = 0; i < cfg.phase_runs; ++i) {
     for (int k = 0; k < 3; ++k) {
       const int v = (k + i) % 3;
-      Run r =
+      const Run r =
           v == 0 ? run_phases_warm() : run_baseline_warm(v == 1 ? library_worker : benchvm::Env{});
       if (!r.ok) return;
-      // Wall time of the process without the extra warm pass.
-      r.values["wall"] = r.ms * 1000.0 - r.values["warm"];
       runs[v].push_back(r.values);
     }
   }
@@ -285,9 +290,8 @@ void route() {
     for (int k = first; k < 4; ++k) {
       const int v = first + (k - first + i) % (4 - first);
       const benchvm::Env env = v % 2 == 1 ? direct : benchvm::Env{};
-      Run r = v < 2 ? run_baseline_warm(env) : run_phases_warm(env);
+      const Run r = v < 2 ? run_baseline_warm(env) : run_phases_warm(env);
       if (!r.ok) return;
-      r.values["wall"] = r.ms * 1000.0 - r.values["warm"];
       runs[v].push_back(r.values);
     }
   }
@@ -409,7 +413,9 @@ int main(int argc, char** argv) {
   cfg.master = fs::absolute(cfg.master).string();
   cfg.workers = fs::absolute(cfg.workers).string();
 
-  cfg.run_dir = test_support::make_temp_dir("farmbench");
+  // Declared before the virtual machine, so removed after it has halted.
+  const test_support::TempDir run_dir("farmbench");
+  cfg.run_dir = run_dir.path();
   test_support::write_file(cfg.run_dir + "/seq_d.in", bench::input_file(true));
   test_support::write_file(cfg.run_dir + "/seq_t.in", bench::input_file(false));
   std::printf("farm_bench: population %d, %d workers; master %s; workers from %s\n",
@@ -429,7 +435,6 @@ int main(int argc, char** argv) {
       run_sections();
     }
   }
-  std::filesystem::remove_all(cfg.run_dir);
   std::fflush(stdout);
   return failed ? 1 : 0;
 }

@@ -17,7 +17,6 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <cstdio>
 
 #include "bench/bench_vm.h"
@@ -113,10 +112,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   fill_values();
-  const std::string dir = test_support::make_temp_dir("packbench");
   int status = 0;
   {
-    test_support::PrivateVm vm(test_support::VmOptions{dir, dir, {}});
+    test_support::PrivateVm vm;
     if (!vm.ok()) {
       std::fprintf(stderr, "pack_bench: %s\n", vm.error().c_str());
       status = 1;
@@ -128,7 +126,6 @@ int main(int argc, char** argv) {
       pvm_exit();
     }
   }
-  std::filesystem::remove_all(dir);
   benchmark::Shutdown();
   return status;
 }

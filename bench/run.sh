@@ -10,6 +10,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BENCH_BUILD_DIR:-$root/build-bench}"
+# With --running-vm farm_bench starts no daemon, and the programs it runs
+# join the running one, which as root they do only with PVM_ALLOW_ROOT=1.
 [[ $(id -u) -eq 0 ]] && export PVM_ALLOW_ROOT=1
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -1,15 +1,16 @@
 #include "driver/subq.h"
 
+#include "workers/torvo_contract.h"
+
 namespace driver {
 namespace {
 
-const communicate::NameField kExec =
-    communicate::NameField::from("torvo");  // worker program and group
-constexpr std::int32_t kWorkers = 5;        // worker tasks
+using torvo::kExec;
+using torvo::kJobTag;
+using torvo::kTidsTag;
+constexpr std::int32_t kWorkers = 5;  // worker tasks
 constexpr std::int32_t kStart = 0;    // extra rotation of the host list before the first spawn
 constexpr std::int32_t kShift = 1;    // rotation of the host list after each spawn
-constexpr std::int32_t kTidsTag = 1;  // task-id list message
-constexpr std::int32_t kJobTag = 2;   // job and result messages, stop notices
 
 }  // namespace
 

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -26,6 +25,7 @@ namespace {
 
 using namespace communicate;
 using namespace commtest;
+using commtest_support::mycomp_record;
 using commtest_support::record;
 using commtest_support::name;
 using commtest_support::wait_until;
@@ -119,12 +119,7 @@ test_support::VmOptions options_for(const WorkDir& dir) {
 class CommunicatePvm : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(vm.ok()) << vm.error(); }
-  void TearDown() override {
-    pvm_exit();
-    // The daemon, when halted, sends SIGTERM to every task it still lists,
-    // and it may not have processed this process's exit yet.
-    std::signal(SIGTERM, SIG_IGN);
-  }
+  void TearDown() override { pvm_exit(); }
 
   // Records of a worker's channel 1, by its process id.
   std::string worker_records(std::int32_t pid) const {
@@ -153,8 +148,8 @@ class CommunicatePvm : public ::testing::Test {
 
   // The records x_sp_c prints up to the spawn requests on the one-host machine.
   static std::string spawn_preamble() {
-    return record("mycomp=", own_name(), " len=", static_cast<std::int32_t>(own_name().trimmed_length())) +
-           record("nhost=", 1, " host(", 1, ")=", own_name()) + record("I am host(", 1, ")=", own_name());
+    return mycomp_record() + record("nhost=", 1, " host(", 1, ")=", own_name()) +
+           record("I am host(", 1, ")=", own_name());
   }
   static NameField own_name() {
     NameField n;
@@ -367,6 +362,21 @@ void pack(const EchoItem& e) {
   }
 }
 
+// Reads the worker's echo of an array item: the count `n` it was packed with,
+// then the kEchoCapacity elements it unpacked into an array prefilled with
+// `fill`, which must be `arrives` followed by fill elements.
+template <class T, class Sequence, class Unpack>
+void check_array_echo(std::int32_t n, Unpack unpack, const Sequence& arrives, T fill) {
+  EXPECT_EQ(take_int(), n);
+  std::array<T, kEchoCapacity> got{};
+  std::int32_t m = 0;
+  unpack(got, m);
+  ASSERT_EQ(m, kEchoCapacity);
+  Sequence expected = arrives;
+  expected.resize(kEchoCapacity, fill);
+  EXPECT_EQ(Sequence(got.begin(), got.end()), expected);
+}
+
 // Reads the worker's echo of `e` and checks it.
 void check_echo(const EchoItem& e) {
   switch (e.kind) {
@@ -387,39 +397,9 @@ void check_echo(const EchoItem& e) {
       EXPECT_EQ(std::string(text.data(), 3), e.expect_text);
       break;
     }
-    case kIn: {
-      EXPECT_EQ(take_int(), e.n);
-      std::array<std::int32_t, kEchoCapacity> got{};
-      std::int32_t m = 0;
-      upk_in(got, m);
-      ASSERT_EQ(m, kEchoCapacity);
-      std::vector<std::int32_t> expected = e.expect_ints;
-      expected.resize(kEchoCapacity, kFillInt);
-      EXPECT_EQ(std::vector<std::int32_t>(got.begin(), got.end()), expected);
-      break;
-    }
-    case kRn: {
-      EXPECT_EQ(take_int(), e.n);
-      std::array<double, kEchoCapacity> got{};
-      std::int32_t m = 0;
-      upk_rn(got, m);
-      ASSERT_EQ(m, kEchoCapacity);
-      std::vector<double> expected = e.expect_reals;
-      expected.resize(kEchoCapacity, kFillReal);
-      EXPECT_EQ(std::vector<double>(got.begin(), got.end()), expected);
-      break;
-    }
-    case kCn: {
-      EXPECT_EQ(take_int(), e.n);
-      std::array<char, kEchoCapacity> got{};
-      std::int32_t m = 0;
-      upk_cn(got, m);
-      ASSERT_EQ(m, kEchoCapacity);
-      std::string expected = e.expect_text;
-      expected.resize(kEchoCapacity, kFillChar);
-      EXPECT_EQ(std::string(got.data(), got.size()), expected);
-      break;
-    }
+    case kIn: check_array_echo(e.n, upk_in, e.expect_ints, kFillInt); break;
+    case kRn: check_array_echo(e.n, upk_rn, e.expect_reals, kFillReal); break;
+    case kCn: check_array_echo(e.n, upk_cn, e.expect_text, kFillChar); break;
   }
 }
 

@@ -2,18 +2,17 @@
 // directory that is also the working directory, and waiting for an outcome.
 #pragma once
 
-#include <unistd.h>
-
-#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 
+#include "platform/host.h"
 #include "records/field.h"
-#include "records/format.h"
 #include "tests/support/private_vm.h"
 #include "tests/support/record_text.h"
 
@@ -21,6 +20,13 @@ namespace commtest_support {
 
 // The text of one list record made of `items`, as the record layer lays it out.
 using test_support::record;
+
+// The first record x_sp_c prints: this host's name and its length.
+inline std::string mycomp_record() {
+  records::NameField mycomp;
+  platform::getcompname(mycomp, 30);
+  return record("mycomp=", mycomp, " len=", static_cast<std::int32_t>(mycomp.trimmed_length()));
+}
 
 // A blank-padded 30-character name.
 inline records::NameField name(std::string_view text) { return records::NameField::from(text); }

@@ -16,12 +16,12 @@
 
 #include "communicate/communicate.h"
 #include "communicate/placement.h"
-#include "platform/host.h"
 #include "tests/communicate_support.h"
 
 namespace {
 
 using namespace communicate;
+using commtest_support::mycomp_record;
 using commtest_support::record;
 using commtest_support::name;
 using commtest_support::nul_padded;
@@ -286,12 +286,6 @@ TEST_P(Refusal, PrintsItsRecordAndExitsNonZero) {
 
 const std::array<std::int32_t, 4> kFourInts{1, 2, 3, 4};
 const std::array<double, 4> kFourReals{1.5, 2.5, 3.5, 4.5};
-
-std::string mycomp_record() {
-  NameField mycomp;
-  platform::getcompname(mycomp, 30);
-  return record("mycomp=", mycomp, " len=", static_cast<std::int32_t>(mycomp.trimmed_length()));
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Communicate, Refusal,

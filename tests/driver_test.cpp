@@ -20,7 +20,9 @@
 
 #include "driver/driver.h"
 #include "driver/input.h"
+#include "records/format.h"
 #include "tests/support/private_vm.h"
+#include "tests/support/record_text.h"
 
 #ifndef DRIVER_EXAMPLES_DIR
 #error "DRIVER_EXAMPLES_DIR must name the directory of the bundled example input"
@@ -32,74 +34,44 @@ using driver::ReadStatus;
 using test_support::read_file;
 using test_support::write_file;
 
-// ---- Expected output, written out column by column ----
+// ---- Expected output, laid out by the record layer ----
 
-std::string blanks(std::size_t n) {
-  return std::string(n, ' ');
+using test_support::index_line;
+using test_support::record;
+
+// A table record: its name and its 10 values (those not given are zero).
+std::string table(std::string_view name, const std::array<double, driver::kTableLimit>& values) {
+  return test_support::record_of(name, values);
 }
 
-std::string right(std::string_view text, std::size_t width) {
-  std::string s = blanks(width > text.size() ? width - text.size() : 0);
-  s.append(text);
-  return s;
+std::string ict(std::int32_t n) {
+  return record("ict=", n);
+}
+std::string ipopsize(std::int32_t n) {
+  return record("ipopsize=", n);
+}
+std::string plistin(std::int32_t k, double value) {
+  return record("plistin(", k, ")=", value);
 }
 
-// A real in fixed form: right-aligned in 18 columns, then 5 blanks.
-std::string fixed(std::string_view text) {
-  return right(text, 18) + blanks(5);
+// An index line of ten equal values.
+std::string same_index(std::int32_t v) {
+  std::array<std::int32_t, records::kIndexValues> values{};
+  values.fill(v);
+  return index_line(values);
 }
 
-const std::string kZero = "  0.00000000000000D+000";
-
-// An integer item: a blank and 11 columns.
-std::string integer(long long value) {
-  std::string s(" ");
-  s.append(right(std::to_string(value), 11));
-  return s;
-}
-
-// A table record: its name and 10 real fields (missing ones are zero), 2+3+3+2 a line.
-std::string table(std::string_view name, std::vector<std::string> fields) {
-  fields.resize(10, kZero);
-  std::string s(" ");
-  s.append(name);
-  const std::array<std::size_t, 4> per_line{2, 3, 3, 2};
-  std::size_t f = 0;
-  for (const std::size_t n : per_line) {
-    for (std::size_t i = 0; i < n; ++i) s.append(" ").append(fields[f++]);
-    s += "\n";
+// plistin records 1, 2, ... of the given values.
+std::string plistin_list(const std::vector<double>& values) {
+  std::string s;
+  for (std::size_t k = 1; k <= values.size(); ++k) {
+    s += plistin(static_cast<std::int32_t>(k), values[k - 1]);
   }
   return s;
 }
 
-std::string ict(int n) {
-  return " ict=" + integer(n) + "\n";
-}
-std::string ipopsize(int n) {
-  return " ipopsize=" + integer(n) + "\n";
-}
-std::string plistin(int k, const std::string& field) {
-  return " plistin(" + integer(k) + " )= " + field + "\n";
-}
-
-std::string index_line(const std::vector<int>& values) {
-  std::string s;
-  for (const int v : values) s.append(" ").append(right(std::to_string(v), 3));
-  return s + "\n";
-}
-std::string same_index(int v) {
-  return index_line(std::vector<int>(10, v));
-}
-
-// plistin records 1, 2, ... of the given fields.
-std::string plistin_list(const std::vector<std::string>& fields) {
-  std::string s;
-  for (std::size_t k = 1; k <= fields.size(); ++k) s += plistin(static_cast<int>(k), fields[k - 1]);
-  return s;
-}
-
-// plistin records of n individuals (20 values each), alternating `odd` and `even` fields.
-std::string alternating(int n, const std::string& odd, const std::string& even) {
+// plistin records of n individuals (20 values each), alternating `odd` and `even` values.
+std::string alternating(int n, double odd, double even) {
   std::string s;
   for (int k = 1; k <= 20 * n; ++k) s += plistin(k, k % 2 == 1 ? odd : even);
   return s;
@@ -349,10 +321,8 @@ TEST(ResultList, PrintsNoutValuesPerIndividual) {
   d->nout = 2;
   for (int k = 1; k <= 5; ++k) d->plistout[k] = 0.5 * k;
   EXPECT_EQ(capture_stdout([&] { driver::print_plistout(*d); }),
-            " plistout(" + integer(1) + " )= " + fixed("0.500000000000000") + "\n" + " plistout(" +
-                integer(2) + " )= " + fixed("1.00000000000000") + "\n" + " plistout(" + integer(3) +
-                " )= " + fixed("1.50000000000000") + "\n" + " plistout(" + integer(4) +
-                " )= " + fixed("2.00000000000000") + "\n");
+            record("plistout(", 1, ")=", 0.5) + record("plistout(", 2, ")=", 1.0) +
+                record("plistout(", 3, ")=", 1.5) + record("plistout(", 4, ")=", 2.0));
 }
 
 TEST(ResultListDeathTest, RefusesAListBeyondTheBuffer) {
@@ -506,16 +476,20 @@ void expect_refused(const RefusedCase& c) {
   EXPECT_EQ(r.err, c.err);
 }
 
-TEST(Master, PrintsTheWorkedExample) {
-  test_support::PrivateVm vm(torvo_vm());
-  ASSERT_TRUE(vm.ok()) << vm.error();
+// Runs of the master program, each in a private virtual machine of its own.
+class Master : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(vm.ok()) << vm.error(); }
+
+  test_support::PrivateVm vm{torvo_vm()};
+};
+
+TEST_F(Master, PrintsTheWorkedExample) {
   expect_accepted(
       {"worked example", text(kWorkedDensity), text(kWorkedTemperature), kWorkedOutput});
 }
 
-TEST(Master, AssemblesThePopulation) {
-  test_support::PrivateVm vm(torvo_vm());
-  ASSERT_TRUE(vm.ok()) << vm.error();
+TEST_F(Master, AssemblesThePopulation) {
   const std::string ones = "1 1 1 1 1 1 1 1 1 1\n";
   const std::vector<AcceptedCase> cases = {
       {"commas, tabs, CR line ends, exponent forms, values across lines, rest of a line",
@@ -526,27 +500,17 @@ TEST(Master, AssemblesThePopulation) {
        kWorkedOutput},
       {"seq_d.in shorter than seq_t.in", text("1\n2.0\n" + ones),
        text("2\n100.0 200.0\n" + ones + "2 2 2 2 2 2 2 2 2 2\n"),
-       table("densarray=", {fixed("2.00000000000000")}) +
-           table("temparray=", {fixed("100.000000000000"), fixed("200.000000000000")}) + ict(1) +
-           same_index(1) + same_index(1) + ict(2) + same_index(2) + same_index(1) + ipopsize(1) +
-           alternating(1, fixed("100.000000000000"), fixed("2.00000000000000"))},
+       table("densarray=", {2.0}) + table("temparray=", {100.0, 200.0}) + ict(1) + same_index(1) +
+           same_index(1) + ict(2) + same_index(2) + same_index(1) + ipopsize(1) +
+           alternating(1, 100.0, 2.0)},
       {"short final index records in both files; an index to an unread entry gives 0.0",
        text("2\n1.0 2.0\n1 2 1 2 1 2 1 2 1 10\n2 99\n"), text("1\n100.0\n" + ones + "5 5\n"),
-       table("densarray=", {fixed("1.00000000000000"), fixed("2.00000000000000")}) +
-           table("temparray=", {fixed("100.000000000000")}) + ict(1) + same_index(1) +
+       table("densarray=", {1.0, 2.0}) + table("temparray=", {100.0}) + ict(1) + same_index(1) +
            index_line({1, 2, 1, 2, 1, 2, 1, 2, 1, 10}) + ict(2) +
            index_line({5, 5, 1, 1, 1, 1, 1, 1, 1, 1}) +
            index_line({2, 99, 1, 2, 1, 2, 1, 2, 1, 10}) + ipopsize(1) +
-           plistin_list({fixed("100.000000000000"), fixed("1.00000000000000"),
-                         fixed("100.000000000000"), fixed("2.00000000000000"),
-                         fixed("100.000000000000"), fixed("1.00000000000000"),
-                         fixed("100.000000000000"), fixed("2.00000000000000"),
-                         fixed("100.000000000000"), fixed("1.00000000000000"),
-                         fixed("100.000000000000"), fixed("2.00000000000000"),
-                         fixed("100.000000000000"), fixed("1.00000000000000"),
-                         fixed("100.000000000000"), fixed("2.00000000000000"),
-                         fixed("100.000000000000"), fixed("1.00000000000000"),
-                         fixed("100.000000000000"), kZero})},
+           plistin_list({100.0, 1.0, 100.0, 2.0, 100.0, 1.0, 100.0, 2.0, 100.0, 1.0,
+                         100.0, 2.0, 100.0, 1.0, 100.0, 2.0, 100.0, 1.0, 100.0, 0.0})},
       {"table lengths 0 and below 0 read nothing but use up the next line",
        text("0\n7 7 7 7 7 7 7 7 7 7\n1 2 3 4 5 6 7 8 9 10\n"),
        text("-4\nno table here\n10 9 8 7 6 5 4 3 2 1\n"),
@@ -554,27 +518,20 @@ TEST(Master, AssemblesThePopulation) {
            index_line({10, 9, 8, 7, 6, 5, 4, 3, 2, 1}) +
            index_line({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) + ict(2) +
            index_line({10, 9, 8, 7, 6, 5, 4, 3, 2, 1}) +
-           index_line({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) + ipopsize(1) +
-           alternating(1, kZero, kZero)},
+           index_line({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}) + ipopsize(1) + alternating(1, 0.0, 0.0)},
       {"no index records at all", text("1\n1.0\n"), text("1\n1.0\n"),
-       table("densarray=", {fixed("1.00000000000000")}) +
-           table("temparray=", {fixed("1.00000000000000")}) + ict(1) + same_index(0) +
+       table("densarray=", {1.0}) + table("temparray=", {1.0}) + ict(1) + same_index(0) +
            same_index(0) + ipopsize(0)},
   };
   for (const auto& c : cases) expect_accepted(c);
 }
 
-TEST(Master, RefusesInputItCannotUse) {
-  test_support::PrivateVm vm(torvo_vm());
-  ASSERT_TRUE(vm.ok()) << vm.error();
+TEST_F(Master, RefusesInputItCannotUse) {
   const std::string d = "3\n1.5 2.5 3.5\n";
   const std::string t = "2\n300.0 400.0\n";
   const std::string ones = "1 1 1 1 1 1 1 1 1 1\n";
-  const std::string dens =
-      table("densarray=",
-            {fixed("1.50000000000000"), fixed("2.50000000000000"), fixed("3.50000000000000")});
-  const std::string tables =
-      dens + table("temparray=", {fixed("300.000000000000"), fixed("400.000000000000")});
+  const std::string dens = table("densarray=", {1.5, 2.5, 3.5});
+  const std::string tables = dens + table("temparray=", {300.0, 400.0});
   const std::vector<RefusedCase> cases = {
       {"seq_d.in missing", missing(), text(t + ones), "",
        "master: seq_d.in: cannot be opened: No such file or directory\n"},
@@ -635,9 +592,7 @@ TEST(Master, RefusesInputItCannotUse) {
   for (const auto& c : cases) expect_refused(c);
 }
 
-TEST(Master, HoldsAtMostOneHundredIndividuals) {
-  test_support::PrivateVm vm(torvo_vm());
-  ASSERT_TRUE(vm.ok()) << vm.error();
+TEST_F(Master, HoldsAtMostOneHundredIndividuals) {
   const std::string ones = "1 1 1 1 1 1 1 1 1 1\n";
   std::string records;
   std::string cycles;
@@ -645,19 +600,16 @@ TEST(Master, HoldsAtMostOneHundredIndividuals) {
     records += ones;
     cycles += ict(p) + same_index(1) + same_index(1);
   }
-  const std::string tables = table("densarray=", {fixed("1.00000000000000")}) +
-                             table("temparray=", {fixed("2.00000000000000")});
+  const std::string tables = table("densarray=", {1.0}) + table("temparray=", {2.0});
   expect_accepted({"100 individuals", text("1\n1.0\n" + records), text("1\n2.0\n" + records),
                    tables + cycles + ict(101) + same_index(1) + same_index(1) + ipopsize(100) +
-                       alternating(100, fixed("2.00000000000000"), fixed("1.00000000000000"))});
+                       alternating(100, 2.0, 1.0)});
   expect_refused({"101 individuals", text("1\n1.0\n" + records + ones),
                   text("1\n2.0\n" + records + ones), tables + cycles + ict(101) + same_index(1),
                   "master: seq_d.in line 103: more than 100 individuals\n"});
 }
 
-TEST(Master, ReadsTheBundledExample) {
-  test_support::PrivateVm vm(torvo_vm());
-  ASSERT_TRUE(vm.ok()) << vm.error();
+TEST_F(Master, ReadsTheBundledExample) {
   const auto density = read_file(std::string(DRIVER_EXAMPLES_DIR) + "/seq_d.in");
   const auto temperature = read_file(std::string(DRIVER_EXAMPLES_DIR) + "/seq_t.in");
   ASSERT_TRUE(density && temperature);

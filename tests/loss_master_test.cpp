@@ -8,10 +8,7 @@
 
 #include <signal.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,7 +16,6 @@
 #include <vector>
 
 #include "communicate/communicate.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
@@ -60,23 +56,18 @@ void write_population(const TempDir& dir, int n) {
 }
 
 // One master run directory on its own virtual machine, whose torvo comes
-// from `ep` and whose tasks see `env` and write into out/ (TORVO_OUT).
+// from `ep_dir` and whose tasks see `env` and write into out/ (TORVO_OUT).
 struct MasterBed : work_test::WorkerBed {
-  MasterBed(const std::string& ep, Env extra)
-      : WorkerBed("lossmaster", std::move(extra), {}, ep, "TORVO_OUT") {}
+  MasterBed(const std::string& ep_dir, Env extra)
+      : WorkerBed("lossmaster", std::move(extra), {}, ep_dir, "TORVO_OUT") {}
 
   RunResult run(int individuals) {
     write_population(dir, individuals);
-    return test_support::run_program({test_support::bin_dir() + "/master"}, dir.path(), {},
-                                     std::chrono::seconds(40));
+    return run_master(std::chrono::seconds(40));
   }
 
   std::vector<long> tasks(const std::string& program) const {
     return work_test::tasks_of(test_support::bin_dir() + "/" + program, vm.tmp_dir());
-  }
-
-  bool no_torvo_left(const std::string& ep) const {
-    return work_test::no_task_left(ep + "/torvo", vm.tmp_dir());
   }
 };
 
@@ -88,12 +79,7 @@ std::string undisturbed_output(int individuals) {
   return run.exit_status == 0 ? run.out : "undisturbed run failed: " + run.err;
 }
 
-// The jobs named by the "LOST member" records of a fort.1, in order.
-std::vector<int> lost_jobs(const std::string& fort1) {
-  std::vector<int> jobs;
-  for (const auto& [member, job] : work_test::lost_members(fort1)) jobs.push_back(job);
-  return jobs;
-}
+using work_test::lost_jobs;
 
 std::string lossy_dir() {
   return test_support::bin_dir() + "/lossy";
@@ -121,7 +107,7 @@ TEST(LostWorker, RunPrintsWhatAnUndisturbedRunPrints) {
     EXPECT_EQ(run.exit_status, 0) << run.err << bed.fort1();
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(lost_jobs(bed.fort1()), std::vector<int>{individual}) << bed.fort1();
-    EXPECT_TRUE(bed.no_torvo_left(lossy_dir()));
+    EXPECT_TRUE(bed.no_task_left("torvo"));
   }
 }
 
@@ -138,7 +124,7 @@ TEST(LostWorker, PoisonousIndividualEndsTheRunAfterThreeLosses) {
   EXPECT_EQ(run.out.find("plistout("), std::string::npos);
   EXPECT_EQ(run.out.find("Kill notice"), std::string::npos);
   EXPECT_EQ(lost_jobs(bed.fort1()), (std::vector<int>{3, 3, 3})) << bed.fort1();
-  EXPECT_TRUE(bed.no_torvo_left(lossy_dir()));
+  EXPECT_TRUE(bed.no_task_left("torvo"));
 }
 
 // Runs the master of `bed` on a thread, and once its workers have worked
@@ -177,7 +163,7 @@ TEST(KilledWorker, RunFinishesOnTheOtherWorkers) {
   EXPECT_EQ(run.exit_status, 0) << run.err << bed.fort1();
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(lost_jobs(bed.fort1()).size(), 1u) << bed.fort1();
-  EXPECT_TRUE(bed.no_torvo_left(test_support::bin_dir()));
+  EXPECT_TRUE(bed.no_task_left("torvo"));
 }
 
 TEST(KilledWorker, EveryWorkerKilledEndsTheRunWithAnError) {

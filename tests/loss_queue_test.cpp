@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "communicate/communicate.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
@@ -29,12 +27,8 @@ struct LossBed : work_test::WorkerBed {
       : WorkerBed("lossq", std::move(extra), once ? Env{{"WORKTEST_ONCE", "once"}} : Env{}) {}
 };
 
-std::map<int, double> results(const std::string& out) { return work_test::r8_frm_c_records(out); }
-
-// (member, job) of every "LOST member" record, in order.
-std::vector<std::pair<int, int>> losses(const std::string& fort1) {
-  return work_test::lost_members(fort1);
-}
+using work_test::lost_members;
+using work_test::r8_frm_c_records;
 
 // Members named by the "LATE result ignored, member" records, in order.
 std::vector<int> late_results(const std::string& fort1) {
@@ -116,7 +110,7 @@ TEST(LostMember, QueueFinishesEveryJob) {
     const RunResult run = bed.master(c.args);
     ASSERT_EQ(run.exit_status, 0) << run.out << run.err << bed.fort1();
     const int ipsz = std::stoi(c.args[2]);
-    const std::map<int, double> values = results(run.out);
+    const std::map<int, double> values = r8_frm_c_records(run.out);
     ASSERT_EQ(values.size(), static_cast<std::size_t>(2 * ipsz + 2)) << run.out;
     for (int m = 1; m <= ipsz; ++m) EXPECT_EQ(values.at(2 * m - 1), m) << "job " << m;
     for (const auto& [job, member] : c.member_of_job)
@@ -124,13 +118,12 @@ TEST(LostMember, QueueFinishesEveryJob) {
     for (int job : c.not_member_of_job)
       EXPECT_NE(values.at(2 * job), c.lost.front().first) << "job " << job;
     EXPECT_NE(run.out.find(record("rcv_c=", 2)), std::string::npos);
-    EXPECT_EQ(losses(bed.fort1()), c.lost) << bed.fort1();
+    EXPECT_EQ(lost_members(bed.fort1()), c.lost) << bed.fort1();
     EXPECT_EQ(late_results(bed.fort1()), c.late) << bed.fort1();
     EXPECT_EQ(bed.fort1().find("ERROR"), std::string::npos) << bed.fort1();
     EXPECT_EQ(jobs_logged(bed.workers()), c.logged);
     const int members = std::stoi(c.args[1]);
-    EXPECT_NE(run.out.find(record("Kill notice from proc =", members - 1, " has been sent!")),
-              std::string::npos);
+    EXPECT_NE(run.out.find(work_test::kill_notice(members - 1)), std::string::npos);
     EXPECT_TRUE(bed.no_worker_left());
   }
 }
@@ -167,8 +160,7 @@ TEST(LostMember, QueueGivesUp) {
     EXPECT_TRUE(run.out.ends_with(c.last_record)) << run.out;
     EXPECT_EQ(run.out.find("rcv_c="), std::string::npos);
     EXPECT_EQ(run.out.find("Kill notice"), std::string::npos);
-    std::vector<int> jobs;
-    for (const auto& [member, job] : losses(bed.fort1())) jobs.push_back(job);
+    std::vector<int> jobs = work_test::lost_jobs(bed.fort1());
     std::sort(jobs.begin(), jobs.end());  // members lost together are reported in any order
     EXPECT_EQ(jobs, c.lost_jobs) << bed.fort1();
     EXPECT_TRUE(bed.no_worker_left());
@@ -206,7 +198,7 @@ TEST(LostMember, GroupExchangesStopWhenAnAnswerCanNeverCome) {
     const RunResult run = bed.master(c.args);
     if (c.fort1_end.empty()) {
       EXPECT_EQ(run.exit_status, 0) << run.out << run.err << bed.fort1();
-      const std::map<int, double> values = results(run.out);
+      const std::map<int, double> values = r8_frm_c_records(run.out);
       ASSERT_EQ(values.size(), 6u) << run.out;
       for (int k = 0; k < 3; ++k) EXPECT_EQ(values.at(2 * k + 1), k + 1);
       EXPECT_EQ(bed.fort1().find("ERROR"), std::string::npos) << bed.fort1();

@@ -1,6 +1,7 @@
 // Record layouts: real and integer fields, list records, index lines, channels.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -11,10 +12,11 @@
 #include "records/channels.h"
 #include "records/format.h"
 #include "tests/support/private_vm.h"
+#include "tests/support/record_text.h"
 
 namespace {
 
-using records::Item;
+using test_support::record;
 
 std::string real_field(double x) {
   std::string s;
@@ -87,24 +89,10 @@ TEST(IntegerField, RightAlignsInElevenColumns) {
   }
 }
 
-std::string list(std::initializer_list<Item> items) {
-  std::string s;
-  records::append_list_record(s, std::span<const Item>(items.begin(), items.size()));
-  return s;
-}
-
-std::string ten_reals_record(const std::string& name, std::array<double, 10> v) {
-  std::vector<Item> items{Item(name)};
-  for (double x : v) items.emplace_back(x);
-  std::string s;
-  records::append_list_record(s, items);
-  return s;
-}
-
 TEST(ListRecord, PlacesItemsLikeTheDriverRecords) {
-  EXPECT_EQ(list({"ict=", 1}), " ict= " + blanks(10) + "1\n");
-  EXPECT_EQ(list({"ipopsize=", 1}), " ipopsize= " + blanks(10) + "1\n");
-  const std::string plistin = list({"plistin(", 1, ")=", 200.0});
+  EXPECT_EQ(record("ict=", 1), " ict= " + blanks(10) + "1\n");
+  EXPECT_EQ(record("ipopsize=", 1), " ipopsize= " + blanks(10) + "1\n");
+  const std::string plistin = record("plistin(", 1, ")=", 200.0);
   EXPECT_EQ(plistin, " plistin( " + blanks(10) + "1 )=   200.000000000000" + blanks(5) + "\n");
   EXPECT_EQ(plistin.size(), 49u);  // 48 columns and the line feed
 }
@@ -118,7 +106,8 @@ TEST(ListRecord, SplitsATableTwoThreeThreeTwo) {
                                three + zero + zero + "\n" +       //
                                zero + zero + zero + "\n" +        //
                                zero + zero + "\n";
-  EXPECT_EQ(ten_reals_record("densarray=", {1.0, 2.0, 3.0}), expected);
+  const std::array<double, 10> table{1.0, 2.0, 3.0};
+  EXPECT_EQ(test_support::record_of("densarray=", table), expected);
   // Line lengths 59, 72, 72, 48.
   std::vector<std::size_t> lengths;
   std::size_t start = 0;
@@ -134,33 +123,33 @@ TEST(ListRecord, SplitsATableTwoThreeThreeTwo) {
 TEST(ListRecord, WrapsAtColumnEighty) {
   // After a 55-column text two integers end exactly in column 80 (1+55+12+12)...
   const std::string t55(55, 'a');
-  EXPECT_EQ(list({t55.c_str(), 7, 8}), " " + t55 + blanks(11) + "7" + blanks(11) + "8\n");
+  EXPECT_EQ(record(t55.c_str(), 7, 8), " " + t55 + blanks(11) + "7" + blanks(11) + "8\n");
   // ...and one column more would end the second in column 81: it starts a new line.
   const std::string t56(56, 'a');
-  EXPECT_EQ(list({t56.c_str(), 7, 8}), " " + t56 + blanks(11) + "7\n" + blanks(11) + "8\n");
+  EXPECT_EQ(record(t56.c_str(), 7, 8), " " + t56 + blanks(11) + "7\n" + blanks(11) + "8\n");
   // Six integers fill 72 columns; the seventh would end in column 84.
-  EXPECT_EQ(list({1, 2, 3, 4, 5, 6, 7}),
+  EXPECT_EQ(record(1, 2, 3, 4, 5, 6, 7),
             blanks(11) + "1" + blanks(11) + "2" + blanks(11) + "3" + blanks(11) + "4" +
                 blanks(11) + "5" + blanks(11) + "6\n" + blanks(11) + "7\n");
 }
 
 TEST(ListRecord, PlacesTextItems) {
   // Text after text gets no blank; text after a number gets one.
-  EXPECT_EQ(list({"ab", "cd"}), " abcd\n");
-  EXPECT_EQ(list({"n=", 3, " x"}), " n=" + blanks(11) + "3  x\n");
+  EXPECT_EQ(record("ab", "cd"), " abcd\n");
+  EXPECT_EQ(record("n=", 3, " x"), " n=" + blanks(11) + "3  x\n");
   // A name field keeps its trailing blanks, so the next blank follows them.
   const auto name = records::NameField::from("beta");
-  EXPECT_EQ(list({"mycomp=", name, " len=", 4}),
+  EXPECT_EQ(record("mycomp=", name, " len=", 4),
             " mycomp=beta" + blanks(26) + " len=" + blanks(11) + "4\n");
   // A text running past column 80 continues after one blank on a new line.
   const std::string long_text(100, 'x');
-  EXPECT_EQ(list({long_text.c_str()}),
+  EXPECT_EQ(record(long_text.c_str()),
             " " + std::string(79, 'x') + "\n " + std::string(21, 'x') + "\n");
   // A text after a number that leaves one column: blank and first char do not fit.
   const std::string t67(67, 'a');
-  EXPECT_EQ(list({t67.c_str(), 1, "zz"}), " " + t67 + blanks(11) + "1\n zz\n");
+  EXPECT_EQ(record(t67.c_str(), 1, "zz"), " " + t67 + blanks(11) + "1\n zz\n");
   // No items: one blank.
-  EXPECT_EQ(list({}), " \n");
+  EXPECT_EQ(record(), " \n");
 }
 
 TEST(IndexLine, WritesTenThreeColumnFields) {
@@ -183,9 +172,7 @@ TEST(IndexLine, WritesTenThreeColumnFields) {
 
 TEST(Channels, UnopenedChannelWritesFortFileFromItsStart) {
   test_support::TempDir dir("records");
-  const auto result = test_support::run_program(
-      {"/bin/sh", "-c", "echo stale-stale-stale > fort.7; exit 0"}, dir.path());
-  ASSERT_EQ(result.exit_status, 0);
+  test_support::write_file(dir.file("fort.7"), "stale-stale-stale\n");
   const std::string cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   records::print(records::Channel{7}, "first", 1);

@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "communicate/communicate.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
 
-using test_support::read_file;
-using test_support::TempDir;
 using work_test::record;
 
 // The values of the records of `text` that begin with `label`, in order.
@@ -28,14 +25,9 @@ std::vector<long> values_after(const std::string& text, const std::string& label
 }
 
 TEST(GroupExchange, SlicesResultsFlagsRollCallAndStopByMemberIndex) {
-  TempDir dir("workgrp");
-  test_support::PrivateVm vm({test_support::bin_dir(),
-                              dir.path(),
-                              {{"WORKTEST_OUT", dir.file("out")}, {"WORKTEST_SCRIPT", "group"}}});
-  ASSERT_TRUE(vm.ok()) << vm.error();
-  const auto run =
-      test_support::run_program({test_support::bin_dir() + "/worktest_master", "group", "3"},
-                                dir.path(), {}, std::chrono::seconds(40));
+  work_test::WorkerBed bed("workgrp", {{"WORKTEST_SCRIPT", "group"}});
+  ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
+  const auto run = bed.master({"group", "3"});
   ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
 
   // Member k's result is its slice times 10, stored by member index; the
@@ -45,7 +37,7 @@ TEST(GroupExchange, SlicesResultsFlagsRollCallAndStopByMemberIndex) {
   expected += record("r8_frm_c(", 13, ")=", 0.0);
   EXPECT_EQ(run.out, expected);
 
-  const std::string trace = read_file(dir.file("fort.1")).value_or("");
+  const std::string trace = bed.fort1();
   // Results are received in arrival order: member 2 answers first, member 0 last.
   std::vector<long> arrivals;
   for (const std::string& line : work_test::lines(trace)) {
@@ -58,15 +50,9 @@ TEST(GroupExchange, SlicesResultsFlagsRollCallAndStopByMemberIndex) {
   // later members answer faster.
   EXPECT_EQ(values_after(trace, "who="), (std::vector<long>{0, 1, 2}));
 
-  ASSERT_TRUE(work_test::wait_for([&] {
-    const auto files = work_test::task_files(dir.file("out"), "worktest_worker_std");
-    if (files.size() != 3) return false;
-    for (const auto& [name, text] : files) {
-      if (text.find(" istat=           0") == std::string::npos) return false;
-    }
-    return true;
-  }));
-  for (const auto& [name, text] : work_test::task_files(dir.file("out"), "worktest_worker_std")) {
+  ASSERT_TRUE(work_test::wait_for(
+      [&] { return work_test::files_all_contain(bed.workers(), 3, " istat=           0"); }));
+  for (const auto& [name, text] : bed.workers()) {
     SCOPED_TRACE(name);
     const auto me = work_test::value_after(text, "me=");
     ASSERT_TRUE(me);
@@ -127,18 +113,13 @@ TEST(GroupExchange, GathersByMemberIndexAndRefusesWhatDoesNotFit) {
   };
   for (const GatherCase& c : cases) {
     SCOPED_TRACE(c.what);
-    TempDir dir("workgat");
-    test_support::PrivateVm vm(
-        {test_support::bin_dir(), dir.path(), {{"WORKTEST_OUT", dir.file("out")}}});
-    ASSERT_TRUE(vm.ok()) << vm.error();
-    std::vector<std::string> argv = {test_support::bin_dir() + "/worktest_master"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const auto run = test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
+    work_test::WorkerBed bed("workgat", {});
+    ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
+    const auto run = bed.master(c.args);
     EXPECT_EQ(run.exit_status, c.exit_status) << run.out << run.err;
     EXPECT_EQ(run.out, c.stdout_text);
-    EXPECT_TRUE(read_file(dir.file("fort.1")).value_or("").ends_with(c.last_trace));
-    EXPECT_TRUE(
-        work_test::no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir()));
+    EXPECT_TRUE(bed.fort1().ends_with(c.last_trace));
+    EXPECT_TRUE(bed.no_worker_left());
   }
 }
 

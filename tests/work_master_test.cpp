@@ -6,19 +6,16 @@
 // parameter list, five stop-notice lines and the result list.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
 #include <set>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "communicate/communicate.h"
 #include "platform/host.h"
 #include "records/format.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 #include "workers/torvo_model.h"
 
@@ -27,6 +24,7 @@ namespace {
 using test_support::TempDir;
 using work_test::index_line;
 using work_test::record;
+using work_test::record_of;
 using Indices = std::array<std::int32_t, 10>;
 
 constexpr int kZones = 10;
@@ -87,14 +85,6 @@ struct Population {
   }
 };
 
-std::string table_record(const char* label, const std::array<double, 10>& table) {
-  std::vector<records::Item> items{records::Item(label)};
-  for (double v : table) items.emplace_back(v);
-  std::string out;
-  records::append_list_record(out, items);
-  return out;
-}
-
 // Results of one individual: the torvo model, or its pressures alone.
 std::vector<double> results(const std::vector<double>& job, bool pressures_only) {
   std::array<double, kValuesIn> out{};
@@ -109,7 +99,7 @@ std::vector<double> results(const std::vector<double>& job, bool pressures_only)
 // Everything the master prints for `pop`.
 std::string expected_output(const Population& pop, bool pressures_only) {
   std::string out =
-      table_record("densarray=", pop.density) + table_record("temparray=", pop.temperature);
+      record_of("densarray=", pop.density) + record_of("temparray=", pop.temperature);
   for (int c = 1; c <= pop.size; ++c) {
     out += record("ict=", c);
     out += index_line(pop.temperature_index[static_cast<std::size_t>(c - 1)]);
@@ -124,7 +114,7 @@ std::string expected_output(const Population& pop, bool pressures_only) {
   for (int p = 1; p <= pop.size; ++p) {
     for (double v : pop.individual(p)) out += record("plistin(", ++k, ")=", v);
   }
-  for (int i = 0; i < 5; ++i) out += record("Kill notice from proc =", i, " has been sent!");
+  out += work_test::kill_notices(5);
   k = 0;
   for (int p = 1; p <= pop.size; ++p) {
     for (double v : results(pop.individual(p), pressures_only))
@@ -133,18 +123,17 @@ std::string expected_output(const Population& pop, bool pressures_only) {
   return out;
 }
 
-struct MasterRun {
-  TempDir dir{"workmaster"};
-  test_support::PrivateVm vm;
+// A master run directory on its own virtual machine, whose torvo comes from
+// `ep_dir` and writes into out/ (TORVO_OUT).
+struct MasterRun : work_test::WorkerBed {
   test_support::RunResult result;
 
-  explicit MasterRun(const std::string& ep)
-      : vm(test_support::VmOptions{ep, dir.path(), {{"TORVO_OUT", dir.file("out")}}}) {}
+  explicit MasterRun(const std::string& ep_dir)
+      : WorkerBed("workmaster", {}, {}, ep_dir, "TORVO_OUT") {}
 
   void run(const Population& pop) {
     pop.write(dir);
-    result = test_support::run_program({test_support::bin_dir() + "/master"}, dir.path(), {},
-                                       std::chrono::seconds(60));
+    result = run_master(std::chrono::seconds(60));
   }
 };
 
@@ -163,10 +152,8 @@ TEST_P(MasterEndToEnd, PrintsEveryIndividualsResultsInOrder) {
   // The master does not wait for its workers to end: wait for their last record.
   std::map<std::string, std::string> files;
   ASSERT_TRUE(work_test::wait_for([&] {
-    files = work_test::task_files(m.dir.file("out"), "torvo_std");
-    return files.size() == 5 && std::all_of(files.begin(), files.end(), [](const auto& f) {
-             return f.second.find(" jobs done=") != std::string::npos;
-           });
+    files = work_test::task_files(m.out, "torvo_std");
+    return work_test::files_all_contain(files, 5, " jobs done=");
   })) << files.size()
       << " task output files";
   records::NameField host;
@@ -176,13 +163,11 @@ TEST_P(MasterEndToEnd, PrintsEveryIndividualsResultsInOrder) {
   long jobs = 0;
   for (const auto& [name, text] : files) {
     SCOPED_TRACE(name);
-    const std::string path = m.dir.file("out") + "/" + name;
+    const std::string path = m.out + "/" + name;
     const auto parent = work_test::value_after(text, "mptid=");
     ASSERT_TRUE(parent);
     parents.insert(*parent);
-    EXPECT_TRUE(text.starts_with(record("FILE OPENED:", communicate::PathField::from(path)) +
-                                 record("hey") + record("This computer =", host) +
-                                 record("mptid=", static_cast<std::int32_t>(*parent))))
+    EXPECT_TRUE(text.starts_with(work_test::banner(path, host, static_cast<std::int32_t>(*parent))))
         << text;
     members.insert(work_test::value_after(text, "me=").value_or(-1));
     const auto lines = work_test::lines(text);

@@ -9,7 +9,6 @@
 
 #include "communicate/communicate.h"
 #include "platform/host.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
@@ -64,9 +63,7 @@ TEST(Myinit, NamesTheFileAfterGroupAndTaskIdAndWritesTheBanner) {
     const std::string name = c.file_name(digits);
     ASSERT_EQ(files.begin()->first, name);
     const std::string path = dir.file("out") + "/" + name;
-    EXPECT_EQ(files.begin()->second, record("FILE OPENED:", communicate::PathField::from(path)) +
-                                         record("hey") + record("This computer =", host) +
-                                         record("mptid=", -23));
+    EXPECT_EQ(files.begin()->second, work_test::banner(path, host, -23));
   }
 }
 

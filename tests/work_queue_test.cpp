@@ -3,17 +3,11 @@
 // worktest_master program.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
 #include <map>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "communicate/communicate.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
@@ -21,21 +15,14 @@ namespace {
 using test_support::RunResult;
 using work_test::record;
 
-// A bed whose worktest_worker tasks run the given script.
+// A bed whose worktest_worker tasks run the jobs script.
 struct QueueBed : work_test::WorkerBed {
-  explicit QueueBed(const std::string& script = "jobs")
-      : WorkerBed("workq", {{"WORKTEST_SCRIPT", script}}) {}
+  QueueBed() : WorkerBed("workq", {{"WORKTEST_SCRIPT", "jobs"}}) {}
 };
 
-std::map<int, double> results(const std::string& out) { return work_test::r8_frm_c_records(out); }
-
-std::string kill_notices(int members) {
-  std::string text;
-  for (int i = 0; i < members; ++i) text += record("Kill notice from proc =", i, " has been sent!");
-  return text;
-}
-
 using work_test::jobs_logged;
+using work_test::kill_notices;
+using work_test::r8_frm_c_records;
 
 // Three members, seven jobs, two values per result, and job delays (in units
 // of 150 ms) that make the results arrive as members 1, 2, 1, 0 while jobs
@@ -58,7 +45,7 @@ TEST(JobQueue, FilesResultsArrivingOutOfOrderUnderTheirJobs) {
     expected[2 * m] = member_of_job[static_cast<std::size_t>(m - 1)];
   }
   expected[15] = expected[16] = 0.0;  // nothing beyond the population
-  EXPECT_EQ(results(run.out), expected);
+  EXPECT_EQ(r8_frm_c_records(run.out), expected);
   // The last result came from member 1 (job 6).
   EXPECT_NE(run.out.find(record("rcv_c=", 2) + record("who=", 1)), std::string::npos);
   EXPECT_TRUE(run.out.ends_with(kill_notices(3))) << run.out;
@@ -73,7 +60,7 @@ TEST(JobQueue, GivesEveryJobOnceWhateverTheOrderOfTheAnswers) {
   for (int m = 1; m <= jobs; ++m) args.push_back(std::to_string((m * 37) % 60) + ",3");
   const RunResult run = bed.master(args);
   ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
-  const std::map<int, double> values = results(run.out);
+  const std::map<int, double> values = r8_frm_c_records(run.out);
   ASSERT_EQ(values.size(), static_cast<std::size_t>(3 * jobs + 2));
   std::map<int, int> jobs_per_member;
   for (int m = 1; m <= jobs; ++m) {
@@ -102,16 +89,12 @@ TEST(JobQueue, HandsOutNoJobBeyondThePopulation) {
       expected[2 * m] = m - 1;
     }
     expected[2 * ipsz + 1] = expected[2 * ipsz + 2] = 0.0;
-    EXPECT_EQ(results(run.out), expected);
+    EXPECT_EQ(r8_frm_c_records(run.out), expected);
     EXPECT_NE(run.out.find(record("rcv_c=", ipsz == 0 ? 0 : 2)), std::string::npos);
     EXPECT_TRUE(run.out.ends_with(kill_notices(5))) << run.out;
     // Every worker has read its stop notice.
-    ASSERT_TRUE(work_test::wait_for([&] {
-      const auto files = bed.workers();
-      return files.size() == 5 && std::all_of(files.begin(), files.end(), [](const auto& f) {
-               return f.second.find(" stop notice\n") != std::string::npos;
-             });
-    }));
+    ASSERT_TRUE(work_test::wait_for(
+        [&] { return work_test::files_all_contain(bed.workers(), 5, " stop notice\n"); }));
     EXPECT_EQ(jobs_logged(bed.workers()), ipsz);
   }
 }
@@ -190,8 +173,7 @@ TEST(WorkerSide, RefusesCountsOutsideTheBuffer) {
     ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
     std::string text;
     ASSERT_TRUE(work_test::wait_for([&] {
-      const auto files = bed.workers();
-      text = files.empty() ? "" : files.begin()->second;
+      text = bed.first_worker();
       return text.ends_with(c.last_record);
     })) << text;
     EXPECT_TRUE(bed.no_worker_left());
@@ -207,17 +189,14 @@ TEST(WorkerSide, WorkerWhoseMasterEndsWithoutStopNoticeEnds) {
   ASSERT_TRUE(bed.vm.ok()) << bed.vm.error();
   const RunResult run = bed.master({"job", "1", "1500,2"});
   ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
-  ASSERT_TRUE(work_test::wait_for([&] {
-    const auto files = bed.workers();
-    return !files.empty() && files.begin()->second.find(" job=") != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      work_test::wait_for([&] { return bed.first_worker().find(" job=") != std::string::npos; }));
   EXPECT_EQ(
       work_test::tasks_of(test_support::bin_dir() + "/worktest_worker", bed.vm.tmp_dir()).size(),
       1u);
   std::string text;
   ASSERT_TRUE(work_test::wait_for([&] {
-    const auto files = bed.workers();
-    text = files.empty() ? "" : files.begin()->second;
+    text = bed.first_worker();
     return text.find(" ERROR x_rdat_p: parent task ended, mptid=") != std::string::npos;
   })) << text;
   EXPECT_TRUE(bed.no_worker_left());

@@ -13,21 +13,17 @@
 
 #include "communicate/communicate.h"
 #include "platform/dirs.h"
-#include "tests/support/private_vm.h"
 #include "tests/work_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using communicate::EnvField;
+using communicate::NameField;
 using communicate::PathField;
 using test_support::read_file;
 using test_support::TempDir;
 using work_test::record;
-
-std::string blanks(std::size_t n) {
-  return std::string(n, ' ');
-}
 
 // A directory path of exactly `length` characters inside `base`, ending in "/".
 std::string path_of_length(const std::string& base, std::size_t length) {
@@ -43,14 +39,16 @@ struct DirCase {
 
 TEST(Dir, JoinsTrimmedDirectoryAndLeftAdjustedName) {
   const std::vector<DirCase> cases = {
-      {"/scratch/run1/", "torvo_std262147" + blanks(15), "/scratch/run1/torvo_std262147"},
+      {"/scratch/run1/", std::string(NameField::from("torvo_std262147").view()),
+       "/scratch/run1/torvo_std262147"},
       {"  /a/b/   ", "  name   ", "/a/b/name     "},
       {"      ", "  x", "x  "},
       {std::string(80, 'a'), std::string(30, 'b'), std::string(80, 'a') + std::string(20, 'b')},
   };
   for (const DirCase& c : cases) {
     const PathField path = communicate::dir(c.string1, c.string2);
-    EXPECT_EQ(std::string(path.view()), c.expected + blanks(100 - c.expected.size())) << c.string1;
+    EXPECT_EQ(std::string(path.view()), std::string(PathField::from(c.expected).view()))
+        << c.string1;
   }
 }
 
@@ -95,8 +93,8 @@ TEST(Envarc, ReportsEveryOutcomeInItsFields) {
     EXPECT_EQ(stat, c.stat);
     EXPECT_EQ(name[11], '\0');  // the name is terminated in the caller's field
     const std::string dir_text = c.directory_kept ? *c.value : "";
-    EXPECT_EQ(std::string(dirbuf.view()), dir_text + blanks(70 - dir_text.size()));
-    EXPECT_EQ(std::string(errbuf.view()), c.error_text + blanks(100 - c.error_text.size()));
+    EXPECT_EQ(std::string(dirbuf.view()), std::string(EnvField::from(dir_text).view()));
+    EXPECT_EQ(std::string(errbuf.view()), std::string(PathField::from(c.error_text).view()));
   }
   struct stat made {};
   ASSERT_EQ(::stat(tmp.file("made").c_str(), &made), 0);
@@ -128,16 +126,11 @@ struct OpenfRun {
 
   void run(const std::vector<std::pair<std::string, std::string>>& env,
            const std::string& name = "torvo_std262147", const std::string& unit = "1") {
-    std::vector<std::pair<std::string, std::string>> all = env;
     result = test_support::run_program(
         {test_support::bin_dir() + "/worktest_startup", "openf", unit, name, "WORK_OUT"},
-        cwd.path(), all, std::chrono::seconds(20));
+        cwd.path(), env, std::chrono::seconds(20));
   }
 };
-
-std::string path_field(const std::string& path) {
-  return path + blanks(100 - path.size());
-}
 
 struct OpenfCase {
   const char* what;
@@ -153,12 +146,14 @@ TEST(Openf, RefusesEveryDirectoryFailureOnChannel99AndStopsNonZero) {
   const std::vector<OpenfCase> cases = {
       {"unset variable", "<unset>", "", record("ERROR - sub. openf: env. var does not exist ", -2)},
       {"empty value", "", "dperrno = 2 \n",
-       record("ERROR - sub. openf:Problem mkdir ", path_field(std::strerror(ENOENT)), " ", -4)},
+       record("ERROR - sub. openf:Problem mkdir ", PathField::from(std::strerror(ENOENT)), " ",
+              -4)},
       {"regular file", tmp.file("plain"), "dperrno = 20 \n",
-       record("ERROR - sub. openf: envarc mkdir error  ", path_field(std::strerror(ENOTDIR)), " ",
-              -3)},
+       record("ERROR - sub. openf: envarc mkdir error  ", PathField::from(std::strerror(ENOTDIR)),
+              " ", -3)},
       {"missing parent", tmp.file("no/such"), "dperrno = 2 \n",
-       record("ERROR - sub. openf:Problem mkdir ", path_field(std::strerror(ENOENT)), " ", -4)},
+       record("ERROR - sub. openf:Problem mkdir ", PathField::from(std::strerror(ENOENT)), " ",
+              -4)},
       {"71 characters", seventy_one, "",
        record("ERROR - sub. openf: incompatible string length ", -1)},
   };
@@ -205,7 +200,7 @@ TEST(Openf, OpensTheFileInTheDirectoryAndConfirmsOnChannel1) {
     EXPECT_EQ(run.result.out, c.dperrno + record("NUL at=", 9));
     const std::string path = c.directory + "torvo_std262147";
     EXPECT_EQ(read_file(path).value_or("<none>"),
-              record("FILE OPENED:", path_field(path)) + record("after openf"));
+              record("FILE OPENED:", PathField::from(path)) + record("after openf"));
     EXPECT_FALSE(fs::exists(run.cwd.file("fort.99")));
   }
   struct stat made {};
@@ -223,7 +218,7 @@ TEST(Openf, RefusesAFileThatCannotBeOpenedOnChannel1) {
   EXPECT_EQ(run.result.exit_status, communicate::kErrorExit);
   const std::string path = tmp.path() + "/torvo_std262147";
   EXPECT_EQ(read_file(run.cwd.file("fort.1")).value_or("<none>"),
-            record("ERROR - sub. openf opening file ", path_field(path)));
+            record("ERROR - sub. openf opening file ", PathField::from(path)));
   EXPECT_EQ(run.result.out, "");
 }
 
@@ -235,7 +230,7 @@ TEST(Openf, OpensAnyChannelButConfirmsOnChannel1) {
   const std::string path = tmp.path() + "/unit7";
   // Channel 1 is not open: its records go to fort.1 of the working directory.
   EXPECT_EQ(read_file(run.cwd.file("fort.1")).value_or("<none>"),
-            record("FILE OPENED:", path_field(path)) + record("after openf"));
+            record("FILE OPENED:", PathField::from(path)) + record("after openf"));
   EXPECT_EQ(read_file(path).value_or("<none>"), "");
 }
 

@@ -1,8 +1,10 @@
-// Helpers shared by the work-distribution and start-up tests: expected
+// Helpers shared by the work-distribution, start-up and loss tests: expected
 // records laid out by the record layer, task output files of spawned
-// workers, and the tasks of a private virtual machine that still run.
+// workers, a private virtual machine for the workers with the masters run
+// on it, and the tasks of that machine that still run.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -16,21 +18,18 @@
 #include <utility>
 #include <vector>
 
+#include "communicate/communicate.h"
 #include "records/format.h"
 #include "tests/support/private_vm.h"
 #include "tests/support/record_text.h"
 
 namespace work_test {
 
-// One list record, as the record layer writes it (with its line feeds).
+// One list record, as the record layer writes it (with its line feeds),
+// one made of a label and an array of reals, and one index line.
+using test_support::index_line;
 using test_support::record;
-
-// One index line of ten integers.
-inline std::string index_line(const std::array<std::int32_t, records::kIndexValues>& values) {
-  std::string out;
-  records::append_index_line(out, values);
-  return out;
-}
+using test_support::record_of;
 
 // The lines of `text`, without their line feeds.
 inline std::vector<std::string> lines(const std::string& text) {
@@ -50,6 +49,26 @@ inline std::vector<std::string> words(std::string line) {
   std::istringstream in(line);
   for (std::string w; in >> w;) out.push_back(w);
   return out;
+}
+
+// The four banner records a worker writes at the top of its task output file
+// `path` on computer `host`, with parent task id `mptid`.
+inline std::string banner(const std::string& path, const records::NameField& host,
+                          std::int32_t mptid) {
+  return record("FILE OPENED:", communicate::PathField::from(path)) + record("hey") +
+         record("This computer =", host) + record("mptid=", mptid);
+}
+
+// The record a master prints when it has sent its stop notice to `member`.
+inline std::string kill_notice(int member) {
+  return record("Kill notice from proc =", member, " has been sent!");
+}
+
+// The stop-notice records of members 0 .. `members`-1, in order.
+inline std::string kill_notices(int members) {
+  std::string text;
+  for (int i = 0; i < members; ++i) text += kill_notice(i);
+  return text;
 }
 
 // The task output files in `dir` whose names begin with `prefix`, by name.
@@ -72,6 +91,14 @@ inline std::optional<long> value_after(const std::string& text, const std::strin
     if (w.size() >= 2 && w[0] == label) return std::stol(w[1]);
   }
   return std::nullopt;
+}
+
+// True when there are exactly `count` task output `files` and each holds `text`.
+inline bool files_all_contain(const std::map<std::string, std::string>& files, std::size_t count,
+                              const std::string& text) {
+  return files.size() == count && std::all_of(files.begin(), files.end(), [&](const auto& f) {
+           return f.second.find(text) != std::string::npos;
+         });
 }
 
 // Pids of the live processes that run the program `exe` with PVM_TMP=`pvm_tmp`
@@ -135,23 +162,26 @@ inline std::map<int, double> r8_frm_c_records(const std::string& out) {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-// A private virtual machine whose tasks (found in `ep`, by default the
-// built programs) see `env` and write their task output files into out/ of
-// a temporary directory, named to them by the variable `out_variable`
-// (WORKTEST_OUT of worktest_worker by default). The masters of the tests run
-// in that directory, so their fort.1 lands there too. Each (variable, name)
-// of `bed_files` sets the variable to file `name` of that directory.
+// A private virtual machine whose tasks (found in directory `ep`, given as
+// `ep_dir`, by default the built programs) see `env` and write their task
+// output files into out/ of a temporary directory, named to them by the
+// variable `out_variable` (WORKTEST_OUT of worktest_worker by default). The
+// masters of the tests run in that directory, so their fort.1 lands there
+// too. Each (variable, name) of `bed_files` sets the variable to file `name`
+// of that directory.
 struct WorkerBed {
   test_support::TempDir dir;
   std::string out = dir.file("out");
   Env env;
+  std::string ep;
   test_support::PrivateVm vm;
 
   WorkerBed(const std::string& prefix, Env extra, const Env& bed_files = {},
-            const std::string& ep = test_support::bin_dir(),
+            const std::string& ep_dir = test_support::bin_dir(),
             const std::string& out_variable = "WORKTEST_OUT")
       : dir(prefix),
         env(with_files(std::move(extra), bed_files, out_variable, dir)),
+        ep(ep_dir),
         vm(test_support::VmOptions{ep, dir.path(), env}) {}
   // PrivateVm puts the variables into this process too: take them out again.
   ~WorkerBed() {
@@ -174,16 +204,31 @@ struct WorkerBed {
     return test_support::run_program(argv, dir.path(), {}, std::chrono::seconds(40));
   }
 
+  // Runs the master program in the bed's directory, killed after `limit`.
+  test_support::RunResult run_master(std::chrono::seconds limit) const {
+    return test_support::run_program({test_support::bin_dir() + "/master"}, dir.path(), {}, limit);
+  }
+
   std::string fort1() const { return test_support::read_file(dir.file("fort.1")).value_or(""); }
 
   std::map<std::string, std::string> workers() const {
     return task_files(out, "worktest_worker_std");
   }
 
-  // True when no worktest_worker task of this virtual machine is left.
-  bool no_worker_left() const {
-    return no_task_left(test_support::bin_dir() + "/worktest_worker", vm.tmp_dir());
+  // The text of the first worktest_worker task output file by name; empty
+  // while there is none.
+  std::string first_worker() const {
+    const auto files = workers();
+    return files.empty() ? std::string() : files.begin()->second;
   }
+
+  // True when no task of this virtual machine runs `program` (from `ep`).
+  bool no_task_left(const std::string& program) const {
+    return work_test::no_task_left(ep + "/" + program, vm.tmp_dir());
+  }
+
+  // True when no worktest_worker task of this virtual machine is left.
+  bool no_worker_left() const { return no_task_left("worktest_worker"); }
 };
 
 // (member, job) of every "LOST member" record of a fort.1, in order.
@@ -195,6 +240,13 @@ inline std::vector<std::pair<int, int>> lost_members(const std::string& fort1) {
       found.emplace_back(std::stoi(w[2]), std::stoi(w[6]));
   }
   return found;
+}
+
+// The jobs named by the "LOST member" records of a fort.1, in order.
+inline std::vector<int> lost_jobs(const std::string& fort1) {
+  std::vector<int> jobs;
+  for (const auto& [member, job] : lost_members(fort1)) jobs.push_back(job);
+  return jobs;
 }
 
 // Total number of jobs the workers logged ("job=" records).

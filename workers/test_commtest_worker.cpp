@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "communicate/communicate.h"
 #include "records/channels.h"
@@ -26,6 +28,55 @@ std::int32_t take_int() {
 }
 
 void reply(std::int32_t tag) { communicate::destin(tag, kParent, 0); }
+
+// Replies with `tag`: this task's member index, then `values`, one integer each.
+template <class... Ints>
+void reply_with_me(std::int32_t tag, Ints... values) {
+  communicate::pk_i1(communicate::get_me());
+  (communicate::pk_i1(values), ...);
+  reply(tag);
+}
+
+// The counted-array calls of the library, by element type.
+void upk_counted(std::span<std::int32_t> values, std::int32_t& n) {
+  communicate::upk_in(values, n);
+}
+void upk_counted(std::span<double> values, std::int32_t& n) {
+  communicate::upk_rn(values, n);
+}
+void upk_counted(std::span<char> text, std::int32_t& n) {
+  communicate::upk_cn(text, n);
+}
+void pk_counted(std::span<const std::int32_t> values, std::int32_t n) {
+  communicate::pk_in(values, n);
+}
+void pk_counted(std::span<const double> values, std::int32_t n) {
+  communicate::pk_rn(values, n);
+}
+void pk_counted(std::span<const char> text, std::int32_t n) {
+  communicate::pk_cn(std::string_view(text.data(), text.size()), n);
+}
+
+// Echoes a counted array: unpacks it into kEchoCapacity elements prefilled
+// with `fill`, packs back its count and the whole array.
+template <class T>
+void echo_array(T fill) {
+  std::array<T, kEchoCapacity> values;
+  values.fill(fill);
+  std::int32_t n = -1;
+  upk_counted(values, n);
+  communicate::pk_i1(n);
+  pk_counted(values, kEchoCapacity);
+}
+
+// Unpacks a counted array into kSmallCapacity elements; returns its count.
+template <class T>
+std::int32_t unpack_into_small() {
+  std::array<T, kSmallCapacity> values{};
+  std::int32_t n = -1;
+  upk_counted(values, n);
+  return n;
+}
 
 // Reports who this task is and the group registered as `name`.
 void hello(const NameField& name) {
@@ -61,33 +112,15 @@ void echo() {
         communicate::pk_cn(std::string_view(text.data(), text.size()), 3);
         break;
       }
-      case kIn: {
-        std::array<std::int32_t, kEchoCapacity> values;
-        values.fill(kFillInt);
-        std::int32_t n = -1;
-        communicate::upk_in(values, n);
-        communicate::pk_i1(n);
-        communicate::pk_in(values, kEchoCapacity);
+      case kIn:
+        echo_array(kFillInt);
         break;
-      }
-      case kRn: {
-        std::array<double, kEchoCapacity> values;
-        values.fill(kFillReal);
-        std::int32_t n = -1;
-        communicate::upk_rn(values, n);
-        communicate::pk_i1(n);
-        communicate::pk_rn(values, kEchoCapacity);
+      case kRn:
+        echo_array(kFillReal);
         break;
-      }
-      case kCn: {
-        std::array<char, kEchoCapacity> text;
-        text.fill(kFillChar);
-        std::int32_t n = -1;
-        communicate::upk_cn(text, n);
-        communicate::pk_i1(n);
-        communicate::pk_cn(std::string_view(text.data(), text.size()), kEchoCapacity);
+      case kCn:
+        echo_array(kFillChar);
         break;
-      }
       default:
         break;
     }
@@ -111,25 +144,14 @@ void receive() {
   }
   const std::int32_t x = take_int();
   const std::int32_t y = take_int();
-  communicate::pk_i1(communicate::get_me());
-  communicate::pk_i1(x);
-  communicate::pk_i1(y);
-  reply(kReplyTag);
+  reply_with_me(kReplyTag, x, y);
 }
 
 void unpack_small() {
   const std::int32_t kind = take_int();
-  std::int32_t n = -1;
-  if (kind == kIn) {
-    std::array<std::int32_t, kSmallCapacity> values{};
-    communicate::upk_in(values, n);
-  } else if (kind == kRn) {
-    std::array<double, kSmallCapacity> values{};
-    communicate::upk_rn(values, n);
-  } else {
-    std::array<char, kSmallCapacity> text{};
-    communicate::upk_cn(text, n);
-  }
+  const std::int32_t n = kind == kIn   ? unpack_into_small<std::int32_t>()
+                         : kind == kRn ? unpack_into_small<double>()
+                                       : unpack_into_small<char>();
   communicate::pk_i1(n);
   reply(kReplyTag);
 }
@@ -167,11 +189,8 @@ int main() {
       case kSend: {
         const std::int32_t tag = take_int();
         const std::int32_t marker = take_int();
-        communicate::pk_i1(communicate::get_me());
-        communicate::pk_i1(marker);
-        reply(tag);
-        communicate::pk_i1(communicate::get_me());
-        reply(kAckTag);
+        reply_with_me(tag, marker);
+        reply_with_me(kAckTag);
         break;
       }
       case kReceive:
@@ -184,8 +203,7 @@ int main() {
         communicate::pk_i1(communicate::get_me());
         communicate::pk_i1(marker);
         communicate::destin(tag, kGroup, ip < 0 ? std::nullopt : std::optional<std::int32_t>(ip));
-        communicate::pk_i1(communicate::get_me());
-        reply(kAckTag);
+        reply_with_me(kAckTag);
         break;
       }
       case kUpkSmall:
@@ -194,9 +212,7 @@ int main() {
       case kRecvLogic: {
         communicate::recv(kCommandTag, std::nullopt, 0);
         const std::int32_t value = take_int();
-        communicate::pk_i1(communicate::get_me());
-        communicate::pk_i1(value);
-        reply(kReplyTag);
+        reply_with_me(kReplyTag, value);
         break;
       }
       default:

@@ -1,9 +1,10 @@
 // The life of a torvo task, shared by the worker program and its test
-// variants: start-up with the task output file in $TORVO_OUT (group "torvo",
-// parent registered as "parent"), the group's task ids with tag 1, then jobs
-// with tag 2 until the stop notice, one result per job; at the end a
-// "jobs done=" record in the task output file. TORVO_DELAY_MS (whole
-// milliseconds, at most 60000) delays every result, for load tests.
+// variants: start-up with the task output file in $TORVO_OUT (group kExec,
+// parent registered as "parent"), the group's task ids with kTidsTag, then
+// jobs with kJobTag until the stop notice, one result per job (the contract
+// with the master is in torvo_contract.h); at the end a "jobs done=" record
+// in the task output file. TORVO_DELAY_MS (whole milliseconds, at most 60000)
+// delays every result, for load tests.
 #pragma once
 
 #include <chrono>
@@ -14,11 +15,10 @@
 
 #include "communicate/communicate.h"
 #include "records/channels.h"
+#include "workers/torvo_contract.h"
 
 namespace torvo {
 
-inline constexpr std::int32_t kTidsTag = 1;
-inline constexpr std::int32_t kJobTag = 2;
 inline constexpr long kMaxDelayMs = 60000;
 
 // The delay per job from TORVO_DELAY_MS, 0 when unset or not a number.
@@ -37,10 +37,9 @@ inline std::chrono::milliseconds job_delay() {
 template <class Compute, class BeforeSend>
 [[noreturn]] void run(Compute compute, BeforeSend before_send) {
   using namespace communicate;
-  const NameField exec = NameField::from("torvo");
   EnvField output_dir_variable = EnvField::from("TORVO_OUT");
-  myinit(exec, NameField::from("parent"), output_dir_variable);
-  x_rtids_p(kTidsTag, exec);
+  myinit(kExec, NameField::from("parent"), output_dir_variable);
+  x_rtids_p(kTidsTag, kExec);
 
   const std::chrono::milliseconds delay = job_delay();
   State& s = state();

@@ -60,6 +60,20 @@ void put_job(std::int32_t at, std::int32_t job, std::string_view job_text) {
   s.r8_frm_p[at + 4] = fields[2];
 }
 
+// Fills the slices of jobs 1 .. `jobs` (job m in slice m - 1, snd_c values
+// each) from the arguments argv[first] on, "0,2" where they run out. Only
+// slices that hold a whole job (snd_c >= 5) and stay within the 10000
+// positions are filled.
+void fill_jobs(std::int32_t jobs, int argc, char** argv, int first) {
+  const std::int32_t sndc = state().snd_c;
+  if (sndc < 5) return;
+  for (std::int32_t m = 1; m <= jobs && std::int64_t{m} * sndc <= kBufferValues; ++m) {
+    const int arg = first + m - 1;
+    put_job((m - 1) * sndc + 1, m,
+            arg < argc ? std::string_view(argv[arg]) : std::string_view("0,2"));
+  }
+}
+
 void print_results(std::int32_t up_to) {
   State& s = state();
   for (std::int32_t k = 1; k <= up_to; ++k)
@@ -70,12 +84,7 @@ int run_queue(int argc, char** argv) {
   State& s = state();
   const std::int32_t ipsz = number(argv[3]);
   s.snd_c = number(argv[4]);
-  for (std::int32_t m = 1; m <= 100 && std::int64_t{m} * s.snd_c <= kBufferValues && s.snd_c >= 5;
-       ++m) {
-    const int arg = 4 + m;
-    put_job((m - 1) * s.snd_c + 1, m,
-            arg < argc ? std::string_view(argv[arg]) : std::string_view("0,2"));
-  }
+  fill_jobs(100, argc, argv, 5);
   x_cque_c(2, kGroup, ipsz);
   records::print(records::kStdout, "rcv_c=", s.rcv_c);
   records::print(records::kStdout, "who=", s.who);
@@ -102,12 +111,7 @@ int run_group(std::int32_t nproc) {
 int run_gather(int argc, char** argv, std::int32_t nproc) {
   State& s = state();
   s.snd_c = number(argv[3]);
-  for (std::int32_t k = 0;
-       k < nproc && s.snd_c >= 5 && std::int64_t{k + 1} * s.snd_c <= kBufferValues; ++k) {
-    const int arg = 4 + k;
-    put_job(k * s.snd_c + 1, k + 1,
-            arg < argc ? std::string_view(argv[arg]) : std::string_view("0,2"));
-  }
+  fill_jobs(nproc, argc, argv, 4);
   x_sdat_c(2, kGroup, 1);
   x_rdat_c(2, kGroup);
   print_results(2 * nproc);

@@ -5,13 +5,11 @@
 // result or pvm_exit, as a crashed worker would. With TORVO_DIE_MARK naming
 // a file, only the task that creates that file first ends; every later
 // attempt of the job is computed.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <span>
 
 #include "records/channels.h"
+#include "workers/test_crash.h"
 #include "workers/torvo_model.h"
 #include "workers/torvo_run.h"
 
@@ -22,12 +20,7 @@ namespace {
 bool dies_on(double first) {
   const char* die_t1 = std::getenv("TORVO_DIE_T1");
   if (die_t1 == nullptr || first != std::strtod(die_t1, nullptr)) return false;
-  const char* mark = std::getenv("TORVO_DIE_MARK");
-  if (mark == nullptr) return true;
-  const int fd = ::open(mark, O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return test_crash::claim_once("TORVO_DIE_MARK");
 }
 
 }  // namespace
@@ -36,7 +29,7 @@ int main() {
   torvo::run(torvo::evaluate, [](std::span<const double> job) {
     if (dies_on(job[0])) {
       records::print(records::kTrace, "dying on T1=", job[0]);
-      std::_Exit(3);
+      test_crash::crash_now();
     }
   });
 }

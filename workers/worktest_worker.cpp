@@ -28,9 +28,6 @@
 //     that creates this file; in every other task the job is plain.
 //   WORKTEST_DIE_ROLL=<member>: in the group script, that member ends when
 //     called in the roll call, without replying.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +37,7 @@
 
 #include "communicate/communicate.h"
 #include "records/channels.h"
+#include "workers/test_crash.h"
 
 namespace {
 
@@ -55,17 +53,7 @@ bool chosen(const char* name, std::int32_t job_id) {
   const char* text = std::getenv(name);
   if (text == nullptr) return false;
   if (std::string_view(text) != "*" && std::strtol(text, nullptr, 10) != job_id) return false;
-  const char* once = std::getenv("WORKTEST_ONCE");
-  if (once == nullptr) return true;
-  const int fd = ::open(once, O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
-// Ends the task at once, as a crash would: no result, no pvm_exit.
-[[noreturn]] void end_at_once() {
-  std::_Exit(3);
+  return test_crash::claim_once("WORKTEST_ONCE");
 }
 
 // Sends the parent a loss report naming this task, as the daemon would.
@@ -98,7 +86,7 @@ void run_jobs() {
     pause_ms(s.r8_frm_p[1]);
     if (chosen("WORKTEST_DIE_JOB", job_id)) {
       records::print(records::kTrace, "dying on job=", job_id);
-      end_at_once();
+      test_crash::crash_now();
     }
     const std::int32_t own = s.me;
     if (s.r8_frm_p[4] == 1.0) s.me = static_cast<std::int32_t>(s.r8_frm_p[5]);
@@ -106,7 +94,7 @@ void run_jobs() {
     s.me = own;
     if (chosen("WORKTEST_END_AFTER_JOB", job_id)) {
       pause_ms(300.0);
-      end_at_once();
+      test_crash::crash_now();
     }
   }
 }
@@ -131,7 +119,7 @@ void run_group() {
 
   x_riflg_p(4);
   const char* die_roll = std::getenv("WORKTEST_DIE_ROLL");
-  if (die_roll != nullptr && std::strtol(die_roll, nullptr, 10) == s.me) end_at_once();
+  if (die_roll != nullptr && std::strtol(die_roll, nullptr, 10) == s.me) test_crash::crash_now();
   pause_ms((2 - s.me) * 100.0);
   x_siflg_p(4);
 

@@ -39,7 +39,7 @@ check_tasks() {
 
 # Runs inside the three-host bed, on beta.
 inner_main() {
-  local out=$1/probe.out i
+  local out=$1/probe.out
   echo "$MH_ID" >"$1/id"
   "$PROBE_DIR/mh_probe" conf >"$out" || mh_fail "mh_probe conf failed"
   printf 'host alpha 40000\nhost beta 80000\nhost gamma c0000\n' >"$1/conf.expected"
@@ -67,11 +67,7 @@ inner_main() {
   "$PROBE_DIR/mh_probe" spawn gamma >"$out"
   grep -q "^spawn gamma failed numt=0 code=-6$" "$out" || mh_fail "spawn on deleted gamma: $(cat "$out")"
   # gamma's pvmd ends on its own.
-  for ((i = 0; i < 50; i++)); do
-    [ -z "$(ip netns pids "${MH_NETNS_PREFIX}gamma")" ] && break
-    sleep 0.1
-  done
-  [ -z "$(ip netns pids "${MH_NETNS_PREFIX}gamma")" ] || mh_fail "processes still run on deleted gamma"
+  mh_wait_host_empty gamma 5 || mh_fail "processes still run on deleted gamma"
   exit "$MH_FAILED"
 }
 

@@ -178,39 +178,40 @@ show_run() {
   done
 }
 
+# bed_run LABEL MASTER HOSTS FAIL-HOST INNER-ARGUMENT...: prepares the run
+# directory $WORK/LABEL (the input files, out/ and taskwd/), runs
+# master_test.sh INNER-ARGUMENT... in it on a fresh bed of HOSTS with the
+# master pvmd on MASTER (FAIL-HOST, unless empty, cannot start tasks) and
+# checks that the bed ran and left nothing behind.
+bed_run() {
+  local label=$1 dir=$WORK/$1 rc
+  local -a opts=(--master "$2" --hosts "$3" --ep "$BIN" --wd "$dir/taskwd" --timeout 60 --logs "$dir/logs")
+  if [ -n "$4" ]; then opts+=(--fail-host "$4"); fi
+  shift 4
+  mkdir -p "$dir/out" "$dir/taskwd"
+  cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
+  cd "$dir" || exit 1
+  mh_bed run "${opts[@]}" -- "$MH_DIR/master_test.sh" "$@"
+  rc=$?
+  cd "$WORK" || exit 1
+  [ "$rc" = 0 ] || mh_fail "$label: the bed ended with status $rc"
+  if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+}
+
 # disturbed_run LABEL ACTION DELAY-MS WAIT-S: one master run on a fresh bed
 # of alpha, beta and gamma (master on beta), disturbed by ACTION
 # (inner_disturbed); checks that the bed ran and left nothing behind.
 disturbed_run() {
-  local dir=$WORK/$1 rc
-  mkdir -p "$dir/out" "$dir/taskwd"
-  cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
-  cd "$dir" || exit 1
-  mh_bed run --master beta --hosts "alpha beta gamma" --ep "$BIN" --wd "$dir/taskwd" \
-    --timeout 60 --logs "$dir/logs" -- "$MH_DIR/master_test.sh" --inner-disturbed "$BIN" "$dir" "$2" "$3" "$4"
-  rc=$?
-  cd "$WORK" || exit 1
-  [ "$rc" = 0 ] || mh_fail "$1: the bed ended with status $rc"
-  if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+  local dir=$WORK/$1
+  bed_run "$1" beta "alpha beta gamma" "" --inner-disturbed "$BIN" "$dir" "$2" "$3" "$4"
   [ -s "$dir/left.procs" ] && mh_fail "$1: torvo processes left: $(cat "$dir/left.procs")"
 }
 
 # run LABEL MASTER HOSTS [FAIL-HOST]: one master run on a fresh bed.
 run() {
-  local dir=$WORK/$1 check_left=no rc
-  local -a opts=(--master "$2" --hosts "$3" --ep "$BIN" --wd "$dir/taskwd" --timeout 60 --logs "$dir/logs")
-  mkdir -p "$dir/out" "$dir/taskwd"
-  cp "$MH_DIR/seq_d.in" "$MH_DIR/seq_t.in" "$dir/"
-  if [ -n "${4:-}" ]; then
-    opts+=(--fail-host "$4")
-    check_left=yes
-  fi
-  cd "$dir" || exit 1
-  mh_bed run "${opts[@]}" -- "$MH_DIR/master_test.sh" --inner "$BIN" "$dir" "$check_left"
-  rc=$?
-  cd "$WORK" || exit 1
-  [ "$rc" = 0 ] || mh_fail "$1: the bed ended with status $rc"
-  if [ -s "$dir/id" ]; then mh_check_bed_gone "$(cat "$dir/id")"; fi
+  local dir=$WORK/$1 check_left=no
+  [ -n "${4:-}" ] && check_left=yes
+  bed_run "$1" "$2" "$3" "${4:-}" --inner "$BIN" "$dir" "$check_left"
   if [ ! -s "$dir/master.rc" ]; then
     mh_fail "$1: the master did not run to its end"
   elif [ -z "${4:-}" ] && [ "$(cat "$dir/master.rc")" != 0 ]; then

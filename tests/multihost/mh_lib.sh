@@ -1,7 +1,8 @@
 # shellcheck shell=bash disable=SC2034  # MH_FAILED is read by the sourcing scripts
 # mh_lib.sh - sourced by the multihost test scripts.
-# Skip rules (status 77, a failure under CI=true), failure bookkeeping and a
-# bounded wait for the tasks of a test bed to go.
+# Skip rules (status 77, a failure under CI=true), failure bookkeeping and
+# bounded waits for the tasks of a test bed, or every process of one of its
+# hosts, to go.
 
 MH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 MH_TESTBED="$MH_DIR/testbed.sh"
@@ -60,6 +61,17 @@ mh_wait_gone() {
   done
   echo "$left"
   return 1
+}
+
+# Inside a bed: waits up to $2 seconds until no process runs on host $1;
+# fails when some remain.
+mh_wait_host_empty() {
+  local i
+  for ((i = 0; ; i++)); do
+    [ -z "$(ip netns pids "$MH_NETNS_PREFIX$1")" ] && return 0
+    [ "$i" -ge $(($2 * 10)) ] && return 1
+    sleep 0.1
+  done
 }
 
 # Checks after a bed run: nothing of bed $1 is left on the machine.

@@ -86,13 +86,10 @@ int run_child(const char* var) {
   ssize_t n = readlink("/proc/self/ns/net", ns.data(), ns.size() - 1);
   if (n < 0) std::strcpy(ns.data(), "?");
   const char* value = var != nullptr ? std::getenv(var) : nullptr;
-  std::array<char, 256> cwd{};
-  if (getcwd(cwd.data(), cwd.size()) == nullptr) std::strcpy(cwd.data(), "?");
   pvm_initsend(PvmDataDefault);
   pack_text(name.data());
   pack_text(ns.data());
   pack_text(value != nullptr ? value : "(unset)");
-  pack_text(cwd.data());
   pvm_send(pvm_parent(), report_tag);
   pvm_exit();
   return 0;
@@ -139,10 +136,9 @@ int run_spawn(int argc, char** argv) {
     std::string hostname = unpack_text();
     std::string ns = unpack_text();
     std::string value = unpack_text();
-    std::string cwd = unpack_text();
-    std::printf("task t%x asked=%s pvmhost=%s hostname=%s netns=%s var=%s cwd=%s\n", src, req.c_str(),
-                host_of_dtid(pvm_tidtohost(src)).c_str(), hostname.c_str(), ns.c_str(), value.c_str(),
-                cwd.c_str());
+    std::printf("task t%x asked=%s pvmhost=%s hostname=%s netns=%s var=%s\n", src, req.c_str(),
+                host_of_dtid(pvm_tidtohost(src)).c_str(), hostname.c_str(), ns.c_str(),
+                value.c_str());
   }
   return status;
 }
