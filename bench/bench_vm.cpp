@@ -19,15 +19,6 @@ namespace benchvm {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-int exit_code(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
-}  // namespace
 
 TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
                    const std::string& out_path, const Env& env, std::chrono::seconds limit) {
@@ -73,7 +64,7 @@ TimedRun run_timed(const std::vector<std::string>& argv, const std::string& cwd,
     ::waitpid(pid, &status, 0);
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  result.exit_status = exit_code(status);
+  result.exit_status = test_support::exit_status_of(status);
   result.err = test_support::read_file(err_path).value_or("");
   return result;
 }

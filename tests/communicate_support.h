@@ -9,7 +9,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "platform/host.h"
 #include "records/field.h"
@@ -60,15 +59,9 @@ class WorkDir {
   test_support::TempDir dir_;
 };
 
-// Polls `done` until it holds or `limit` has passed; returns its last value.
-inline bool wait_until(const std::function<bool()>& done,
-                       std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+// Waits up to 20 s for `done` to hold; returns whether it held.
+inline bool wait_until(const std::function<bool()>& done) {
+  return test_support::wait_for(done, std::chrono::seconds(20));
 }
 
 }  // namespace commtest_support

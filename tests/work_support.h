@@ -130,17 +130,8 @@ inline std::vector<long> tasks_of(const std::string& exe, const std::string& pvm
   return pids;
 }
 
-// Waits until `predicate` holds or `limit` passes; returns whether it held.
-template <class Predicate>
-bool wait_for(Predicate predicate,
-              std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+// Waits until a predicate holds or a time limit (10 s) passes.
+using test_support::wait_for;
 
 // True when no task running `exe` is left on the virtual machine of
 // `pvm_tmp`. A task spawned just before its master ended may take a moment

@@ -203,12 +203,14 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.exit_status = 128 + WTERMSIG(status);
-  }
+  result.exit_status = exit_status_of(status);
   return result;
+}
+
+int exit_status_of(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return -1;
 }
 
 }  // namespace test_support

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,22 @@ struct RunResult {
 RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                       const std::vector<std::pair<std::string, std::string>>& env = {},
                       std::chrono::seconds limit = std::chrono::seconds(60));
+
+// The exit code of a process from its waitpid status: its exit status, or
+// 128+signal when a signal ended it, else -1.
+int exit_status_of(int wait_status);
+
+// Polls `predicate` every 20 ms until it holds or `limit` has passed;
+// returns whether it held.
+template <class Predicate>
+bool wait_for(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 // Whole contents of a file, or nullopt when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);
